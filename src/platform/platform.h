@@ -1,0 +1,108 @@
+// The few operating-system services the plug-in needs: dynamic libraries, a
+// millisecond sleep, a manual-reset event the D2XX driver can signal, a lock
+// and a thread with a terminate request. One POSIX and one Win32
+// implementation sit behind this header.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace zef::platform {
+
+// Dynamic libraries. `loadLibrary` takes a bare file name and uses the
+// platform's default search order; a library that is already loaded under
+// that name is found first.
+using Library = void*;
+Library loadLibrary(const char* fileName);
+void* findSymbol(Library library, const char* name);
+void freeLibrary(Library library);
+
+void sleepMs(std::uint32_t milliseconds);
+
+// Monotonic clock for timeouts and measurements.
+std::uint64_t nowMicroseconds();
+
+// Manual-reset event, not signalled when created. `set` latches until `reset`.
+// `driverHandle` is what FT_SetEventNotification expects: a HANDLE on Windows,
+// FTDI's EVENT_HANDLE (condition variable, mutex, int) on POSIX. The driver's
+// own signals wake a waiter but are not latched, as in FTDI's Linux library.
+class Event {
+public:
+    Event();
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    void set();
+    void reset();
+    // True when the event was signalled before the time ran out.
+    bool wait(std::uint32_t timeoutMs);
+    void* driverHandle();
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// Non-recursive lock: an SRW lock on Windows, a pthread mutex on POSIX.
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    void lock();
+    void unlock();
+
+private:
+    alignas(std::max_align_t) unsigned char storage_[64];
+};
+
+class LockGuard {
+public:
+    explicit LockGuard(Mutex& mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~LockGuard() { mutex_.unlock(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    Mutex& mutex_;
+};
+
+// A thread object whose body is `runLoop`. The body polls
+// `terminateRequested`; `stop` raises the request and waits for the body to
+// end. On Windows a running thread holds a reference to the module its code
+// lives in, so unloading that module can never pull the code from under it.
+class Thread {
+public:
+    Thread() = default;
+    virtual ~Thread();
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Creates the thread suspended at normal priority, then resumes it.
+    bool start();
+    void requestTerminate() { terminate_.store(true, std::memory_order_release); }
+    [[nodiscard]] bool terminateRequested() const {
+        return terminate_.load(std::memory_order_acquire);
+    }
+    // Requests termination and waits for the body to return. Safe to call
+    // more than once; must not be called from the thread itself.
+    void stop();
+    [[nodiscard]] bool started() const { return handle_ != nullptr; }
+    [[nodiscard]] bool isCurrentThread() const;
+
+protected:
+    virtual void runLoop() = 0;
+
+private:
+    static void entry(Thread* self);
+    friend struct ThreadEntry;
+    std::atomic<bool> terminate_{false};
+    void* handle_ = nullptr;
+    std::uint64_t id_ = 0;
+};
+
+} // namespace zef::platform

@@ -1,0 +1,163 @@
+#include "platform.h"
+
+#include <cerrno>
+#include <ctime>
+#include <dlfcn.h>
+#include <new>
+#include <pthread.h>
+
+namespace zef::platform {
+
+namespace {
+
+// FTDI's Linux D2XX signals this layout from FT_SetEventNotification: it locks
+// eMutex and signals eCondVar. The layout must stay exactly so.
+struct EVENT_HANDLE {
+    pthread_cond_t eCondVar;
+    pthread_mutex_t eMutex;
+    int iVar;
+};
+
+timespec deadlineAfter(std::uint32_t milliseconds) {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    ts.tv_sec += static_cast<time_t>(milliseconds / 1000U);
+    ts.tv_nsec += static_cast<long>(milliseconds % 1000U) * 1000000L;
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
+}
+
+pthread_mutex_t* nativeMutex(unsigned char* storage) {
+    static_assert(sizeof(pthread_mutex_t) <= 64);
+    return std::launder(reinterpret_cast<pthread_mutex_t*>(storage));
+}
+
+} // namespace
+
+Library loadLibrary(const char* fileName) { return dlopen(fileName, RTLD_NOW | RTLD_LOCAL); }
+
+void* findSymbol(Library library, const char* name) {
+    return library != nullptr ? dlsym(library, name) : nullptr;
+}
+
+void freeLibrary(Library library) {
+    if (library != nullptr) {
+        dlclose(library);
+    }
+}
+
+void sleepMs(std::uint32_t milliseconds) {
+    timespec ts{static_cast<time_t>(milliseconds / 1000U),
+                static_cast<long>(milliseconds % 1000U) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+std::uint64_t nowMicroseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000U +
+           static_cast<std::uint64_t>(ts.tv_nsec / 1000);
+}
+
+// The driver handle must be the first member: FT_SetEventNotification gets
+// the Impl's address.
+struct Event::Impl {
+    EVENT_HANDLE handle{};
+    bool latched = false; // guarded by handle.eMutex
+};
+
+Event::Event() : impl_(new Impl) {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&impl_->handle.eCondVar, &attr);
+    pthread_condattr_destroy(&attr);
+    pthread_mutex_init(&impl_->handle.eMutex, nullptr);
+}
+
+Event::~Event() {
+    pthread_cond_destroy(&impl_->handle.eCondVar);
+    pthread_mutex_destroy(&impl_->handle.eMutex);
+    delete impl_;
+}
+
+void Event::set() {
+    pthread_mutex_lock(&impl_->handle.eMutex);
+    impl_->latched = true;
+    pthread_cond_broadcast(&impl_->handle.eCondVar);
+    pthread_mutex_unlock(&impl_->handle.eMutex);
+}
+
+void Event::reset() {
+    pthread_mutex_lock(&impl_->handle.eMutex);
+    impl_->latched = false;
+    pthread_mutex_unlock(&impl_->handle.eMutex);
+}
+
+bool Event::wait(std::uint32_t timeoutMs) {
+    const timespec deadline = deadlineAfter(timeoutMs);
+    pthread_mutex_lock(&impl_->handle.eMutex);
+    bool signalled = impl_->latched;
+    if (!signalled) {
+        // Any wake-up counts: the driver signals without latching, and an
+        // early pass costs nothing but a queue query.
+        const int rc =
+            pthread_cond_timedwait(&impl_->handle.eCondVar, &impl_->handle.eMutex, &deadline);
+        signalled = impl_->latched || rc == 0;
+    }
+    pthread_mutex_unlock(&impl_->handle.eMutex);
+    return signalled;
+}
+
+void* Event::driverHandle() { return &impl_->handle; }
+
+Mutex::Mutex() : storage_{} { pthread_mutex_init(nativeMutex(storage_), nullptr); }
+Mutex::~Mutex() { pthread_mutex_destroy(nativeMutex(storage_)); }
+void Mutex::lock() { pthread_mutex_lock(nativeMutex(storage_)); }
+void Mutex::unlock() { pthread_mutex_unlock(nativeMutex(storage_)); }
+
+struct ThreadEntry {
+    static void* run(void* argument) {
+        Thread::entry(static_cast<Thread*>(argument));
+        return nullptr;
+    }
+};
+
+void Thread::entry(Thread* self) { self->runLoop(); }
+
+Thread::~Thread() { stop(); }
+
+bool Thread::start() {
+    if (handle_ != nullptr) {
+        return false;
+    }
+    terminate_.store(false, std::memory_order_release);
+    static_assert(sizeof(pthread_t) <= sizeof(id_));
+    pthread_t thread{};
+    if (pthread_create(&thread, nullptr, &ThreadEntry::run, this) != 0) {
+        return false;
+    }
+    id_ = static_cast<std::uint64_t>(thread);
+    handle_ = this;
+    return true;
+}
+
+void Thread::stop() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    requestTerminate();
+    pthread_join(static_cast<pthread_t>(id_), nullptr);
+    handle_ = nullptr;
+    id_ = 0;
+}
+
+bool Thread::isCurrentThread() const {
+    return handle_ != nullptr && pthread_equal(pthread_self(), static_cast<pthread_t>(id_)) != 0;
+}
+
+} // namespace zef::platform

@@ -1,0 +1,23 @@
+// What the ExtIO exports do, as plain functions of the core library, so that
+// other front ends (the SoapySDR module) drive the instrument the same way.
+// None of them throws; none reports a device failure.
+#pragma once
+
+#include "extio_api.h"
+
+#include <cstdint>
+
+namespace zef {
+
+bool initHW(char* name, char* model, int* type);
+int startHW(std::int32_t freq);
+void stopHW();
+// Stops the worker, closes the device and makes the next InitHW start over.
+void closeHW();
+int setHWLO(std::int32_t freq);
+std::int32_t getHWLO();
+void tuneChanged(std::int32_t freq);
+void modeChanged(char mode);
+void setCallback(ExtIOCallback callback);
+
+} // namespace zef

@@ -1,0 +1,32 @@
+// Finding the instrument among the devices the driver lists, opening it and
+// setting up the port.
+#pragma once
+
+#include "d2xx_types.h"
+
+#include <cstdint>
+
+namespace zef {
+
+// The descriptions the instrument's USB bridge reports.
+inline constexpr const char* kDescriptionKr27xx = "Digital Oscilloscope KR27xx";
+inline constexpr const char* kDescriptionZef418 = "ZEF418";
+// Relatives that are never opened, not even in the second pass.
+inline constexpr const char* kDescriptionOscilloscope = "Digital Oscilloscope";
+inline constexpr const char* kDescriptionKr27 = "Digital Oscilloscope KR27";
+
+inline constexpr std::uint32_t kNoDeviceStatus = 2;
+
+// Binds the driver, closes a previously opened handle, finds and opens the
+// instrument and sets up the port. Returns 0 on success, a binding status
+// (100, 110-125, 130-137), 2 when nothing could be opened, or a D2XX status.
+// Takes the driver lock for the whole sequence.
+std::uint32_t OpenDevice(d2xx::FT_HANDLE* handle);
+
+// Closes the open handle, if any (shutdown). Takes the driver lock.
+void CloseDevice(d2xx::FT_HANDLE* handle);
+
+// True while a handle from a successful open is held.
+bool portOpen();
+
+} // namespace zef
