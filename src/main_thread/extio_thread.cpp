@@ -7,7 +7,9 @@
 
 namespace zef {
 
-ExtIO_Thread::~ExtIO_Thread() { stop(); }
+ExtIO_Thread::~ExtIO_Thread() {
+    stop();
+}
 
 void ExtIO_Thread::runLoop() {
     DeviceState& state = deviceState;

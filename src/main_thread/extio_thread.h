@@ -8,10 +8,10 @@
 namespace zef {
 
 class ExtIO_Thread : public platform::Thread {
-public:
+  public:
     ~ExtIO_Thread() override;
 
-protected:
+  protected:
     void runLoop() override;
 };
 

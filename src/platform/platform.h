@@ -28,7 +28,7 @@ std::uint64_t nowMicroseconds();
 // FTDI's EVENT_HANDLE (condition variable, mutex, int) on POSIX. The driver's
 // own signals wake a waiter but are not latched, as in FTDI's Linux library.
 class Event {
-public:
+  public:
     Event();
     ~Event();
     Event(const Event&) = delete;
@@ -40,14 +40,14 @@ public:
     bool wait(std::uint32_t timeoutMs);
     void* driverHandle();
 
-private:
+  private:
     struct Impl;
     Impl* impl_;
 };
 
 // Non-recursive lock: an SRW lock on Windows, a pthread mutex on POSIX.
 class Mutex {
-public:
+  public:
     Mutex();
     ~Mutex();
     Mutex(const Mutex&) = delete;
@@ -56,18 +56,18 @@ public:
     void lock();
     void unlock();
 
-private:
+  private:
     alignas(std::max_align_t) unsigned char storage_[64];
 };
 
 class LockGuard {
-public:
+  public:
     explicit LockGuard(Mutex& mutex) : mutex_(mutex) { mutex_.lock(); }
     ~LockGuard() { mutex_.unlock(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
 
-private:
+  private:
     Mutex& mutex_;
 };
 
@@ -76,7 +76,7 @@ private:
 // end. On Windows a running thread holds a reference to the module its code
 // lives in, so unloading that module can never pull the code from under it.
 class Thread {
-public:
+  public:
     Thread() = default;
     virtual ~Thread();
     Thread(const Thread&) = delete;
@@ -94,10 +94,10 @@ public:
     [[nodiscard]] bool started() const { return handle_ != nullptr; }
     [[nodiscard]] bool isCurrentThread() const;
 
-protected:
+  protected:
     virtual void runLoop() = 0;
 
-private:
+  private:
     static void entry(Thread* self);
     friend struct ThreadEntry;
     std::atomic<bool> terminate_{false};

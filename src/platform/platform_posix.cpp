@@ -37,7 +37,9 @@ pthread_mutex_t* nativeMutex(unsigned char* storage) {
 
 } // namespace
 
-Library loadLibrary(const char* fileName) { return dlopen(fileName, RTLD_NOW | RTLD_LOCAL); }
+Library loadLibrary(const char* fileName) {
+    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+}
 
 void* findSymbol(Library library, const char* name) {
     return library != nullptr ? dlsym(library, name) : nullptr;
@@ -113,12 +115,22 @@ bool Event::wait(std::uint32_t timeoutMs) {
     return signalled;
 }
 
-void* Event::driverHandle() { return &impl_->handle; }
+void* Event::driverHandle() {
+    return &impl_->handle;
+}
 
-Mutex::Mutex() : storage_{} { pthread_mutex_init(nativeMutex(storage_), nullptr); }
-Mutex::~Mutex() { pthread_mutex_destroy(nativeMutex(storage_)); }
-void Mutex::lock() { pthread_mutex_lock(nativeMutex(storage_)); }
-void Mutex::unlock() { pthread_mutex_unlock(nativeMutex(storage_)); }
+Mutex::Mutex() : storage_{} {
+    pthread_mutex_init(nativeMutex(storage_), nullptr);
+}
+Mutex::~Mutex() {
+    pthread_mutex_destroy(nativeMutex(storage_));
+}
+void Mutex::lock() {
+    pthread_mutex_lock(nativeMutex(storage_));
+}
+void Mutex::unlock() {
+    pthread_mutex_unlock(nativeMutex(storage_));
+}
 
 struct ThreadEntry {
     static void* run(void* argument) {
@@ -127,9 +139,13 @@ struct ThreadEntry {
     }
 };
 
-void Thread::entry(Thread* self) { self->runLoop(); }
+void Thread::entry(Thread* self) {
+    self->runLoop();
+}
 
-Thread::~Thread() { stop(); }
+Thread::~Thread() {
+    stop();
+}
 
 bool Thread::start() {
     if (handle_ != nullptr) {

@@ -19,7 +19,9 @@ platform::Mutex lifecycleLock;
 bool initialised = false;
 
 // The worker wakes at once instead of after its wait.
-void wakeWorker() { rxEvent().set(); }
+void wakeWorker() {
+    rxEvent().set();
+}
 
 void openDevice() {
     const std::uint32_t status = OpenDevice(&deviceState.deviceHandle);
@@ -105,7 +107,9 @@ int startHW(std::int32_t freq) {
     return kBlockPairs;
 }
 
-void stopHW() { deviceState.streaming.store(false); }
+void stopHW() {
+    deviceState.streaming.store(false);
+}
 
 void closeHW() {
     platform::LockGuard guard(lifecycleLock);
@@ -114,6 +118,8 @@ void closeHW() {
         if (deviceState.worker->isCurrentThread()) {
             deviceState.worker->requestTerminate(); // from inside the callback
         } else {
+            deviceState.worker->requestTerminate();
+            wakeWorker();
             deviceState.worker->stop();
         }
     }
@@ -129,7 +135,9 @@ int setHWLO(std::int32_t freq) {
     return 0;
 }
 
-std::int32_t getHWLO() { return deviceState.loFrequency.load(); }
+std::int32_t getHWLO() {
+    return deviceState.loFrequency.load();
+}
 
 void tuneChanged(std::int32_t freq) {
     {

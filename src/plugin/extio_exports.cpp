@@ -30,15 +30,21 @@ bool EXTIO_CALL InitHW(char* name, char* model, int* type) {
     return fenced(true, [&] { return zef::initHW(name, model, type); });
 }
 
-bool EXTIO_CALL OpenHW() { return true; }
+bool EXTIO_CALL OpenHW() {
+    return true;
+}
 
 int EXTIO_CALL StartHW(std::int32_t freq) {
     return fenced(zef::kBlockPairs, [&] { return zef::startHW(freq); });
 }
 
-int EXTIO_CALL GetStatus() { return 0; }
+int EXTIO_CALL GetStatus() {
+    return 0;
+}
 
-void EXTIO_CALL StopHW() { zef::stopHW(); }
+void EXTIO_CALL StopHW() {
+    zef::stopHW();
+}
 
 void EXTIO_CALL CloseHW() {
     fenced([] { zef::closeHW(); });
@@ -48,9 +54,13 @@ int EXTIO_CALL SetHWLO(std::int32_t freq) {
     return fenced(0, [&] { return zef::setHWLO(freq); });
 }
 
-std::int32_t EXTIO_CALL GetHWLO() { return zef::getHWLO(); }
+std::int32_t EXTIO_CALL GetHWLO() {
+    return zef::getHWLO();
+}
 
-std::int32_t EXTIO_CALL GetHWSR() { return zef::kSampleRate; }
+std::int32_t EXTIO_CALL GetHWSR() {
+    return zef::kSampleRate;
+}
 
 void EXTIO_CALL IFLimitsChanged(std::int32_t /*low*/, std::int32_t /*high*/) {}
 
@@ -62,14 +72,15 @@ void EXTIO_CALL ModeChanged(char mode) {
     fenced([&] { zef::modeChanged(mode); });
 }
 
-void EXTIO_CALL SetCallback(ExtIOCallback callback) { zef::setCallback(callback); }
+void EXTIO_CALL SetCallback(ExtIOCallback callback) {
+    zef::setCallback(callback);
+}
 
 void EXTIO_CALL ShowGUI() {}
 
 void EXTIO_CALL HideGUI() {}
 
-void EXTIO_CALL RawDataReady(std::int32_t /*rate*/, int* /*left*/, int* /*right*/,
-                             int /*count*/) {}
+void EXTIO_CALL RawDataReady(std::int32_t /*rate*/, int* /*left*/, int* /*right*/, int /*count*/) {}
 
 } // extern "C"
 

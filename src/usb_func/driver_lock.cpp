@@ -6,6 +6,8 @@ namespace {
 platform::Mutex lock;
 } // namespace
 
-platform::Mutex& driverLock() { return lock; }
+platform::Mutex& driverLock() {
+    return lock;
+}
 
 } // namespace zef

@@ -95,8 +95,12 @@ std::uint32_t BindDriver() {
     return resolve(kAllSlots, "");
 }
 
-FT_STATUS FT_Open(int index, FT_HANDLE* handle) { return forward<kOpen>(index, handle); }
-FT_STATUS FT_Close(FT_HANDLE handle) { return forward<kClose>(handle); }
+FT_STATUS FT_Open(int index, FT_HANDLE* handle) {
+    return forward<kOpen>(index, handle);
+}
+FT_STATUS FT_Close(FT_HANDLE handle) {
+    return forward<kClose>(handle);
+}
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD size, DWORD* got) {
     return forward<kRead>(handle, buffer, size, got);
 }
@@ -107,7 +111,9 @@ FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD size, DWORD* writ
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     return forward<kGetQueueStatus>(handle, rxBytes);
 }
-FT_STATUS FT_ResetDevice(FT_HANDLE handle) { return forward<kResetDevice>(handle); }
+FT_STATUS FT_ResetDevice(FT_HANDLE handle) {
+    return forward<kResetDevice>(handle);
+}
 FT_STATUS FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
     return forward<kSetBaudRate>(handle, baud);
 }
@@ -123,14 +129,24 @@ FT_STATUS FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     return forward<kOpenEx>(arg, flags, handle);
 }
-FT_STATUS FT_CreateDeviceInfoList(DWORD* count) { return forward<kCreateDeviceInfoList>(count); }
+FT_STATUS FT_CreateDeviceInfoList(DWORD* count) {
+    return forward<kCreateDeviceInfoList>(count);
+}
 FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
     return forward<kSetBitMode>(handle, mask, mode);
 }
-FT_STATUS FT_StopInTask(FT_HANDLE handle) { return forward<kStopInTask>(handle); }
-FT_STATUS FT_RestartInTask(FT_HANDLE handle) { return forward<kRestartInTask>(handle); }
-FT_STATUS FT_Purge(FT_HANDLE handle, ULONG mask) { return forward<kPurge>(handle, mask); }
-FT_STATUS FT_CyclePort(FT_HANDLE handle) { return forward<kCyclePort>(handle); }
+FT_STATUS FT_StopInTask(FT_HANDLE handle) {
+    return forward<kStopInTask>(handle);
+}
+FT_STATUS FT_RestartInTask(FT_HANDLE handle) {
+    return forward<kRestartInTask>(handle);
+}
+FT_STATUS FT_Purge(FT_HANDLE handle, ULONG mask) {
+    return forward<kPurge>(handle, mask);
+}
+FT_STATUS FT_CyclePort(FT_HANDLE handle) {
+    return forward<kCyclePort>(handle);
+}
 FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR bits, UCHAR stop, UCHAR parity) {
     return forward<kSetDataCharacteristics>(handle, bits, stop, parity);
 }
@@ -140,7 +156,9 @@ FT_STATUS FT_GetModemStatus(FT_HANDLE handle, ULONG* status) {
 FT_STATUS FT_SetFlowControl(FT_HANDLE handle, USHORT mode, UCHAR xon, UCHAR xoff) {
     return forward<kSetFlowControl>(handle, mode, xon, xoff);
 }
-FT_STATUS FT_SetRts(FT_HANDLE handle) { return forward<kSetRts>(handle); }
+FT_STATUS FT_SetRts(FT_HANDLE handle) {
+    return forward<kSetRts>(handle);
+}
 FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR event, UCHAR eventOn, UCHAR error, UCHAR errorOn) {
     return forward<kSetChars>(handle, event, eventOn, error, errorOn);
 }

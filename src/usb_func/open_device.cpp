@@ -137,6 +137,8 @@ void CloseDevice(FT_HANDLE* handle) {
     }
 }
 
-bool portOpen() { return portIsOpen.load(); }
+bool portOpen() {
+    return portIsOpen.load();
+}
 
 } // namespace zef
