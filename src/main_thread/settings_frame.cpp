@@ -1,7 +1,140 @@
 #include "settings_frame.h"
 
+#include "crc16.h"
+#include "plugin/device_state.h"
+#include "stream_parser.h"
+#include "usb_func/driver_lock.h"
+#include "usb_func/driver_table.h"
+
+#include <initializer_list>
+
 namespace zef {
 
-void sendSettingsFrame(const platform::Thread& /*worker*/) {}
+namespace {
+
+constexpr std::int32_t kTwoPointArgument = 32768;
+constexpr std::int32_t kThreePointArgument = 0;
+constexpr double kFivePointArgument = 0.0;
+constexpr std::size_t kCrcOffset = kSettingsFrameSize - 2;
+
+// Fills a frame from byte 1 on, in offset order, little-endian.
+class FrameWriter {
+  public:
+    explicit FrameWriter(SettingsFrame& frame) : frame_(frame) {}
+
+    void byte(std::uint8_t value) { frame_[next_++] = value; }
+    void bytes(std::initializer_list<std::uint8_t> values) {
+        for (const std::uint8_t value : values) {
+            byte(value);
+        }
+    }
+    void zeros(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            byte(0);
+        }
+    }
+    void le16(std::uint16_t value) {
+        byte(static_cast<std::uint8_t>(value & 0xFFU));
+        byte(static_cast<std::uint8_t>(value >> 8U));
+    }
+    void le32(std::uint32_t value) {
+        le16(static_cast<std::uint16_t>(value & 0xFFFFU));
+        le16(static_cast<std::uint16_t>(value >> 16U));
+    }
+    [[nodiscard]] std::size_t filled() const { return next_ - 1; }
+
+  private:
+    SettingsFrame& frame_;
+    std::size_t next_ = 1;
+};
+
+std::uint32_t low32(std::int64_t word) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(word) & 0xFFFFFFFFU);
+}
+
+std::uint8_t flagsByte(const SettingsInputs& inputs) {
+    unsigned flags = 0;
+    if (inputs.deviceModel == kDeviceModel53) {
+        flags |= 0x08U;
+    }
+    if (!inputs.bridgeLibrary) {
+        flags |= 0x80U;
+    }
+    return static_cast<std::uint8_t>(flags);
+}
+
+std::uint16_t twoPointField(const SettingsInputs& inputs) {
+    if (inputs.deviceModel == kDeviceModel53) {
+        return 0;
+    }
+    const auto code =
+        static_cast<std::uint32_t>(twoPointCode(inputs.calibration, kTwoPointArgument));
+    return static_cast<std::uint16_t>(code & 0xFFFFU);
+}
+
+SettingsInputs currentInputs() {
+    SettingsInputs inputs;
+    {
+        platform::LockGuard guard(deviceState.tuningLock);
+        inputs.loWord = deviceState.loWord.load();
+        inputs.tuneFrequency = deviceState.tuneFrequency.load();
+        inputs.modeCode = deviceState.modeCode.load();
+        inputs.tuneWord = deviceState.tuneWord.load();
+    }
+    inputs.deviceModel = deviceState.deviceModel.load();
+    inputs.bridgeLibrary = deviceState.bridgeLibrary.load();
+    inputs.calibration.calibrationA = deviceState.calibrationA;
+    inputs.calibration.calibrationB = deviceState.calibrationB;
+    return inputs;
+}
+
+// One FT_Write under the driver lock, so a reopen cannot swap the handle
+// underneath it. The count written is not examined.
+FT_STATUS writeToDevice(const std::uint8_t* bytes, std::size_t size) {
+    platform::LockGuard guard(driverLock());
+    DWORD written = 0;
+    return FT_Write(deviceState.deviceHandle, bytes, static_cast<DWORD>(size), &written);
+}
+
+} // namespace
+
+SettingsFrame buildSettingsFrame(const SettingsInputs& inputs) {
+    SettingsFrame frame{};
+    FrameWriter out(frame);
+    out.bytes({0x03, 0x10, 0x00, 0xFF});
+    out.zeros(8);
+    out.le32(low32(inputs.loWord));
+    out.le32(static_cast<std::uint32_t>(inputs.tuneFrequency));
+    out.bytes({0x1F, 0x40, 0xFF});
+    out.byte(flagsByte(inputs));
+    out.bytes({0x00, 0x01, 0x00});
+    out.le16(twoPointField(inputs));
+    out.zeros(3);
+    out.bytes({0x20, 0x00, 0x20});
+    out.le16(threePointCode(inputs.calibration, kThreePointArgument));
+    out.le16(fivePointCode(inputs.calibration, kFivePointArgument));
+    for (const std::uint8_t byte : passThroughBytes(inputs.calibration)) {
+        out.byte(byte);
+    }
+    out.bytes({0xC3, 0x80, 0x05, 0x70, 0xFF});
+    out.byte(inputs.modeCode);
+    out.le32(low32(inputs.tuneWord));
+    frame[0] = static_cast<std::uint8_t>(out.filled());
+    crc16::seal(frame.data(), kCrcOffset);
+    return frame;
+}
+
+void sendSettingsFrame(const platform::Thread& worker) {
+    // A lost preamble costs only the acknowledgement, so its status is not kept.
+    static_cast<void>(writeToDevice(kSettingsPreamble.data(), kSettingsPreamble.size()));
+    const SettingsFrame frame = buildSettingsFrame(currentInputs());
+    const FT_STATUS status = writeToDevice(frame.data(), frame.size());
+    deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+    // Lowered only after the write, so an acknowledgement already queued in
+    // the driver also ends the wait.
+    deviceState.settingsAcked.store(false);
+    awaitAcknowledgement([&worker] { parserPass(worker); },
+                         [] { return deviceState.settingsAcked.load(); }, platform::sleepMs);
+}
 
 } // namespace zef
