@@ -1,7 +1,172 @@
 #include "fpga_loader.h"
 
+#include "bitbang_expansion.h"
+#include "plugin/device_state.h"
+#include "stream_parser.h"
+#include "usb_func/driver_lock.h"
+#include "usb_func/driver_table.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
 namespace zef {
 
-void ConfigureFpga(const platform::Thread& /*worker*/) {}
+namespace {
+
+constexpr std::array<std::uint8_t, 3> kStartCommand = {0xA5, 0x00, 0x00};
+constexpr std::uint8_t kTrailerHigh = kBitBangOutputs;           // 85: clock high, data 1
+constexpr std::uint8_t kTrailerLow = kProgramLine | kConfigData; // 81: clock low, data 1
+
+// The one buffer of the whole load: program pulse, chunks, trailer, start
+// command. Only the worker loads.
+alignas(64) std::array<std::uint8_t, kBitBangChunkBytes> workBuffer;
+
+FT_STATUS write(std::span<const std::uint8_t> bytes, DWORD* written) {
+    platform::LockGuard guard(driverLock());
+    return FT_Write(deviceState.deviceHandle, bytes.data(), static_cast<DWORD>(bytes.size()),
+                    written);
+}
+
+// For the writes whose outcome the load does not depend on.
+void writeOnce(std::size_t count) {
+    DWORD written = 0;
+    write({workBuffer.data(), count}, &written);
+}
+
+// Sends all of `bytes`, each further write starting at the first byte the
+// driver did not accept. A write that accepts nothing would repeat forever on
+// a dead link, so it ends the load like a failed one.
+FT_STATUS writeWhole(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const FT_STATUS status = write(bytes, &written);
+        if (status != FT_OK) {
+            return status;
+        }
+        if (written == 0) {
+            return FT_IO_ERROR;
+        }
+        bytes = bytes.subspan(std::min<std::size_t>(written, bytes.size()));
+    }
+    return FT_OK;
+}
+
+void setBitMode(UCHAR mode) {
+    platform::LockGuard guard(driverLock());
+    FT_SetBitMode(deviceState.deviceHandle, kBitBangOutputs, mode);
+}
+
+// False when the load was abandoned. The terminate request is tested per
+// chunk, so shutdown never waits for the rest of a 5 MB stream.
+bool sendImage(const platform::Thread& worker, FpgaImage image) {
+    const std::span<const std::uint8_t> bytes = image.span();
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kImageChunkBytes) {
+        if (worker.terminateRequested()) {
+            return false;
+        }
+        const auto chunk = bytes.subspan(offset, std::min(kImageChunkBytes, bytes.size() - offset));
+        expandImageBytes(chunk, workBuffer.data());
+        const FT_STATUS status =
+            writeWhole({workBuffer.data(), chunk.size() * kBitBangBytesPerImageByte});
+        if (status != FT_OK) {
+            deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+            return false;
+        }
+    }
+    return true;
+}
+
+void sendTrailer() {
+    for (std::size_t pair = 0; pair < kTrailerPairs; ++pair) {
+        workBuffer[2 * pair] = kTrailerHigh;
+        workBuffer[2 * pair + 1] = kTrailerLow;
+    }
+    writeOnce(2 * kTrailerPairs);
+}
+
+// Lets the bit-bang bytes leave before the port changes mode. The bridge
+// library has no FT_GetStatus, so it gets a fixed pause.
+void drain(const platform::Thread& worker, const FpgaLoaderWaits& waits) {
+    if (deviceState.bridgeLibrary.load()) {
+        waits.sleepMs(kBridgeDrainMs);
+        return;
+    }
+    const std::uint64_t deadline =
+        platform::nowMicroseconds() + std::uint64_t{kPlainDrainLimitMs} * 1000U;
+    for (;;) {
+        DWORD received = 0;
+        DWORD queued = 0;
+        DWORD events = 0;
+        FT_STATUS status = FT_OK;
+        {
+            platform::LockGuard guard(driverLock());
+            status = FT_GetStatus(deviceState.deviceHandle, &received, &queued, &events);
+        }
+        if (status != FT_OK || queued == 0 || worker.terminateRequested() ||
+            platform::nowMicroseconds() >= deadline) {
+            return;
+        }
+    }
+}
+
+// Bytes that arrived during the load are noise from the bit-bang lines.
+void discardReceived() {
+    platform::LockGuard guard(driverLock());
+    FT_StopInTask(deviceState.deviceHandle);
+    FT_Purge(deviceState.deviceHandle, FT_PURGE_RX);
+    FT_RestartInTask(deviceState.deviceHandle);
+}
+
+void sendStartCommand() {
+    std::copy(kStartCommand.begin(), kStartCommand.end(), workBuffer.begin());
+    writeOnce(kStartCommand.size());
+}
+
+// False when the wait ended on a terminate request.
+bool waitUntilReady(const platform::Thread& worker, const FpgaLoaderWaits& waits) {
+    for (int pass = 0; pass < kReadyWaitPasses; ++pass) {
+        waits.parserPass(worker);
+        if (deviceState.deviceReady.load()) {
+            break;
+        }
+        if (worker.terminateRequested()) {
+            return false;
+        }
+        waits.sleepMs(kReadyWaitPauseMs);
+    }
+    return true;
+}
+
+} // namespace
+
+void ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits) {
+    setBitMode(FT_BITMODE_ASYNC_BITBANG);
+    workBuffer[0] = 0x00;
+    writeOnce(1);
+    waits.sleepMs(kProgramPulseMs);
+    workBuffer[0] = kProgramLine;
+    writeOnce(1);
+    waits.sleepMs(kProgramReleaseMs);
+
+    if (!sendImage(worker, image)) {
+        setBitMode(FT_BITMODE_RESET); // leave the port usable for whatever comes next
+        return;
+    }
+    sendTrailer();
+    drain(worker, waits);
+    setBitMode(FT_BITMODE_RESET);
+    discardReceived();
+    sendStartCommand();
+
+    // A device that never reports ready still gets its settings sent.
+    if (waitUntilReady(worker, waits)) {
+        deviceState.settingsChanged.store(true);
+    }
+}
+
+void ConfigureFpga(const platform::Thread& worker) {
+    ConfigureFpga(worker, fpgaImage(), {parserPass, platform::sleepMs});
+}
 
 } // namespace zef
