@@ -15,8 +15,9 @@ namespace {
 
 // Serialises the host-side life cycle: open, worker start and stop.
 platform::Mutex lifecycleLock;
-// Some InitHW has run its set-up since the last CloseHW (or ever).
-bool initialised = false;
+// Some InitHW has run its set-up: from then on a StartHW whose reopen
+// succeeds may start the worker (after CloseHW stopped it).
+bool everInitialised = false;
 
 // The worker wakes at once instead of after its wait.
 void wakeWorker() {
@@ -74,7 +75,7 @@ bool initHW(char* name, char* model, int* type) {
     deviceState.firstInit.store(false);
     deviceState.loFrequency.store(kDefaultLoFrequency);
     rxEvent();
-    initialised = true;
+    everInitialised = true;
     ensureWorker();
     openDevice();
     return true;
@@ -96,7 +97,7 @@ int startHW(std::int32_t freq) {
         }
         if (deviceState.driverStatus.load() != 0) {
             openDevice();
-            if (deviceState.driverStatus.load() == 0 && initialised) {
+            if (deviceState.driverStatus.load() == 0 && everInitialised) {
                 ensureWorker();
             }
         }
@@ -126,7 +127,15 @@ void closeHW() {
     CloseDevice(&deviceState.deviceHandle);
     deviceState.driverStatus.store(static_cast<std::int32_t>(FT_DEVICE_NOT_OPENED));
     deviceState.firstInit.store(true);
-    initialised = false;
+}
+
+void releaseOnUnload() {
+    closeHW();
+    platform::LockGuard guard(lifecycleLock);
+    delete deviceState.worker;
+    deviceState.worker = nullptr;
+    // The device is closed, so the driver no longer signals the event.
+    delete deviceState.rxEvent.exchange(nullptr);
 }
 
 int setHWLO(std::int32_t freq) {

@@ -14,6 +14,8 @@ int startHW(std::int32_t freq);
 void stopHW();
 // Stops the worker, closes the device and makes the next InitHW start over.
 void closeHW();
+// closeHW, then frees the worker and RxEvent: the library is being unloaded.
+void releaseOnUnload();
 int setHWLO(std::int32_t freq);
 std::int32_t getHWLO();
 void tuneChanged(std::int32_t freq);

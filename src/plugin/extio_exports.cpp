@@ -88,6 +88,6 @@ void EXTIO_CALL RawDataReady(std::int32_t /*rate*/, int* /*left*/, int* /*right*
 // A host may unload the plug-in without CloseHW: stop the worker before its
 // code goes away. (On Windows the running worker pins the module instead.)
 __attribute__((destructor)) static void stopOnUnload() {
-    fenced([] { zef::closeHW(); });
+    fenced([] { zef::releaseOnUnload(); });
 }
 #endif

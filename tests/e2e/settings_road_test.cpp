@@ -1,0 +1,145 @@
+// Settings frames as the simulated instrument receives them, and their
+// effect on the delivered samples.
+#include "sim_harness.h"
+
+#include "sim/settings_decoder.h"
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+namespace zef::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::optional<sim::DecodedSettings> lastSettings() {
+    std::uint8_t frame[65];
+    if (zefsim_last_settings(frame) == 0) {
+        return std::nullopt;
+    }
+    return sim::decodeSettings(std::span<const std::uint8_t, 65>(frame, 65));
+}
+
+TEST_F(SimulatedInstrument, HostCallsReachTheDeviceAsOneFrame) {
+    startStreaming(7050000);
+    zef::tuneChanged(7050000);
+    zef::modeChanged('U');
+    ASSERT_TRUE(waitUntil([] {
+        const auto s = lastSettings();
+        return s && s->modeCode == 2 && s->tuneWord == 0x0906B4E5U;
+    }));
+    const auto s = lastSettings();
+    EXPECT_EQ(s->loWord, 0x090624DDU);
+    EXPECT_EQ(s->tuneFrequency, 7050000);
+    EXPECT_EQ(s->flags, 0x80) << "plain driver";
+    ASSERT_TRUE(blocksArrive(20));
+    EXPECT_TRUE(zef::deviceState.settingsAcked.load());
+}
+
+TEST_F(SimulatedInstrument, TuneDuringTheAckWaitSendsASecondFrame) {
+    zefsim_set_fault(ZEFSIM_NEVER_ACK, 1);
+    startStreaming();
+    ASSERT_TRUE(waitUntil([] { return counters().settings_received >= 1; }));
+    const std::uint64_t first = counters().settings_received;
+    zef::tuneChanged(7060000); // lands while the worker waits for the ack
+    ASSERT_TRUE(waitUntil([&] { return counters().settings_received > first; }));
+    EXPECT_EQ(lastSettings()->tuneFrequency, 7060000);
+}
+
+TEST_F(SimulatedInstrument, UnacknowledgedFrameIsNotResent) {
+    zefsim_set_fault(ZEFSIM_NEVER_ACK, 1);
+    startStreaming();
+    ASSERT_TRUE(waitUntil([] { return counters().settings_received >= 1; }));
+    std::this_thread::sleep_for(milliseconds(1500)); // three ack waits' worth
+    const std::uint64_t settled = counters().settings_received;
+    std::this_thread::sleep_for(milliseconds(700));
+    EXPECT_EQ(counters().settings_received, settled) << "no resend until a value changes";
+    zef::setHWLO(7000000);
+    ASSERT_TRUE(waitUntil([&] { return counters().settings_received == settled + 1; }));
+    EXPECT_TRUE(blocksArrive(10)) << "samples flow during and after the waits";
+}
+
+TEST_F(SimulatedInstrument, FailedFrameWriteMakesTheNextStartReopen) {
+    startStreaming();
+    ASSERT_TRUE(blocksArrive(10));
+    const std::uint64_t frames = counters().settings_received;
+    zefsim_set_fault(ZEFSIM_FAIL_WRITES, 2); // the preamble and the frame
+    zef::tuneChanged(7055000);
+    ASSERT_TRUE(waitUntil([] { return zef::deviceState.driverStatus.load() != 0; }));
+    EXPECT_EQ(zef::deviceState.driverStatus.load(), 4) << "the frame write's I/O error";
+    EXPECT_EQ(counters().settings_received, frames);
+
+    const std::uint64_t opens = counters().opens;
+    EXPECT_EQ(zef::startHW(7050000), 512);
+    EXPECT_EQ(counters().opens, opens + 1);
+    ASSERT_TRUE(waitUntil([] { return counters().configs_accepted == 2; }));
+    ASSERT_TRUE(waitUntil([] { return lastSettings()->tuneFrequency == 7055000; }));
+}
+
+// Strongest bin of the captured I/Q, as a frequency offset in hertz.
+double peakOffsetHz(const std::vector<std::complex<double>>& samples) {
+    const std::size_t n = samples.size();
+    std::vector<std::complex<double>> x = samples;
+    for (std::size_t i = 1, j = 0; i < n; ++i) { // in-place radix-2 FFT
+        std::size_t bit = n >> 1U;
+        for (; (j & bit) != 0; bit >>= 1U) {
+            j ^= bit;
+        }
+        j ^= bit;
+        if (i < j) {
+            std::swap(x[i], x[j]);
+        }
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1U) {
+        const double angle = -2.0 * std::numbers::pi / static_cast<double>(len);
+        const std::complex<double> step(std::cos(angle), std::sin(angle));
+        for (std::size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1.0, 0.0);
+            for (std::size_t k = 0; k < len / 2; ++k) {
+                const auto u = x[i + k];
+                const auto v = x[i + k + len / 2] * w;
+                x[i + k] = u + v;
+                x[i + k + len / 2] = u - v;
+                w *= step;
+            }
+        }
+    }
+    std::size_t best = 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if (std::abs(x[k]) > std::abs(x[best])) {
+            best = k;
+        }
+    }
+    const double bin = 65104.0 / static_cast<double>(n);
+    const auto signedBin = static_cast<double>(best) - (best >= n / 2 ? static_cast<double>(n) : 0);
+    return signedBin * bin;
+}
+
+double capturedPeak() {
+    delivery.armCapture();
+    EXPECT_TRUE(waitUntil([] { return delivery.captured.load(std::memory_order_acquire); }));
+    std::vector<std::complex<double>> samples;
+    for (std::size_t i = 0; i + 1 < delivery.capture.size(); i += 2) {
+        samples.emplace_back(delivery.capture[i], delivery.capture[i + 1]);
+    }
+    return peakOffsetHz(samples);
+}
+
+TEST_F(SimulatedInstrument, CarrierAppearsAtItsOffsetFromTheLo) {
+    constexpr double kBin = 65104.0 / 8192.0;
+    zefsim_set_signal(ZEFSIM_SIGNAL, 7051000.0, 8000.0);
+    startStreaming(7050000);
+    ASSERT_TRUE(blocksArrive(10));
+    EXPECT_NEAR(capturedPeak(), 1000.0, kBin);
+
+    const std::uint64_t frames = counters().settings_received;
+    zef::setHWLO(7053000);
+    ASSERT_TRUE(waitUntil([&] { return counters().settings_received > frames; }));
+    ASSERT_TRUE(blocksArrive(4)); // blocks made before the retune drain away
+    EXPECT_NEAR(capturedPeak(), -2000.0, kBin);
+}
+
+} // namespace
+} // namespace zef::test

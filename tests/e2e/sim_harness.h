@@ -1,0 +1,131 @@
+// End-to-end harness: the core library driving the simulated instrument,
+// which the test links, so the plug-in's bare-name driver load finds it.
+#pragma once
+
+#include "plugin/device_state.h"
+#include "plugin/entry_points.h"
+#include "sim/device_frames.h"
+#include "sim/zef_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+
+namespace zef::test {
+
+inline constexpr std::uint32_t kLocation = 0x2101;
+
+// What reached the host callback. Written by the worker, read by the test.
+struct Delivery {
+    static constexpr std::size_t kCapacity = 1U << 16U;
+    std::atomic<std::uint64_t> blocks{0};
+    std::atomic<std::uint64_t> badCount{0};   // count argument other than 512
+    std::atomic<std::uint64_t> badPattern{0}; // body that is no test-pattern frame
+    std::atomic<std::uint64_t> outOfOrder{0}; // frame number not above the previous one
+    std::atomic<std::uint64_t> gaps{0};       // frames skipped between two deliveries
+    std::atomic<std::int64_t> lastFrame{-1};
+
+    // A capture of consecutive blocks: armed by the test, filled by the
+    // worker, handed back with `captured` (release/acquire).
+    static constexpr std::size_t kCaptureBlocks = 16;
+    std::array<std::int16_t, kCaptureBlocks * 1024> capture{};
+    std::size_t captureFill = 0; // worker only while armed
+    std::atomic<bool> captureArmed{false};
+    std::atomic<bool> captured{false};
+
+    void armCapture() {
+        captured = false;
+        captureFill = 0;
+        captureArmed = true;
+    }
+
+    void reset() {
+        blocks = 0;
+        badCount = 0;
+        badPattern = 0;
+        outOfOrder = 0;
+        gaps = 0;
+        lastFrame = -1;
+    }
+};
+
+inline Delivery delivery;
+
+extern "C" inline void EXTIO_CALLBACK_CALL recordBlock(int count, int /*status*/,
+                                                       float /*iqOffset*/, void* data) {
+    if (count != 512) {
+        ++delivery.badCount;
+    }
+    const auto* body = static_cast<const std::uint8_t*>(data);
+    if (delivery.captureArmed.load(std::memory_order_acquire)) {
+        std::memcpy(delivery.capture.data() + delivery.captureFill * 1024, body,
+                    sim::kSampleBodySize);
+        if (++delivery.captureFill == Delivery::kCaptureBlocks) {
+            delivery.captureArmed.store(false);
+            delivery.captured.store(true, std::memory_order_release);
+        }
+    }
+    const std::int64_t frame = sim::patternFrameNumber(body);
+    if (frame < 0) {
+        ++delivery.badPattern;
+    } else {
+        const std::int64_t previous = delivery.lastFrame.exchange(frame);
+        if (previous >= 0 && frame <= previous) {
+            ++delivery.outOfOrder;
+        } else if (previous >= 0 && frame > previous + 1) {
+            delivery.gaps += static_cast<std::uint64_t>(frame - previous - 1);
+        }
+    }
+    ++delivery.blocks;
+}
+
+template <typename Predicate>
+bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+inline zefsim_counters counters() {
+    zefsim_counters c{};
+    zefsim_get_counters(&c);
+    return c;
+}
+
+class SimulatedInstrument : public testing::Test {
+  protected:
+    void SetUp() override {
+        zefsim_reset();
+        zefsim_add_device("ZEF418", kLocation, 0, 0);
+        delivery.reset();
+    }
+    void TearDown() override { zef::closeHW(); }
+
+    // SetCallback, InitHW, StartHW: what a host does before samples flow.
+    static void startStreaming(std::int32_t lo = 7050000) {
+        zef::setCallback(&recordBlock);
+        char name[64];
+        char model[64];
+        int type = 0;
+        ASSERT_TRUE(zef::initHW(name, model, &type));
+        ASSERT_EQ(zef::startHW(lo), 512);
+    }
+
+    static bool blocksArrive(std::uint64_t more,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const std::uint64_t target = delivery.blocks.load() + more;
+        return waitUntil([&] { return delivery.blocks.load() >= target; }, timeout);
+    }
+};
+
+} // namespace zef::test
