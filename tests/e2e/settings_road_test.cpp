@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 namespace zef::test {
@@ -19,7 +20,7 @@ std::optional<sim::DecodedSettings> lastSettings() {
     if (zefsim_last_settings(frame) == 0) {
         return std::nullopt;
     }
-    return sim::decodeSettings(std::span<const std::uint8_t, 65>(frame, 65));
+    return sim::decodeSettings(std::span<const std::uint8_t>(frame, 65));
 }
 
 TEST_F(SimulatedInstrument, HostCallsReachTheDeviceAsOneFrame) {
@@ -28,7 +29,7 @@ TEST_F(SimulatedInstrument, HostCallsReachTheDeviceAsOneFrame) {
     zef::modeChanged('U');
     ASSERT_TRUE(waitUntil([] {
         const auto s = lastSettings();
-        return s && s->modeCode == 2 && s->tuneWord == 0x0906B4E5U;
+        return s && s->mode == 2 && s->tuneWord == 0x0906B4E5U;
     }));
     const auto s = lastSettings();
     EXPECT_EQ(s->loWord, 0x090624DDU);

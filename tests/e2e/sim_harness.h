@@ -26,7 +26,8 @@ struct Delivery {
     std::atomic<std::uint64_t> blocks{0};
     std::atomic<std::uint64_t> badCount{0};   // count argument other than 512
     std::atomic<std::uint64_t> badPattern{0}; // body that is no test-pattern frame
-    std::atomic<std::uint64_t> outOfOrder{0}; // frame number not above the previous one
+    std::atomic<std::uint64_t> outOfOrder{0}; // repeated or reordered frame
+    std::atomic<std::uint64_t> restarts{0};   // numbering back near 0: a new configuration
     std::atomic<std::uint64_t> gaps{0};       // frames skipped between two deliveries
     std::atomic<std::int64_t> lastFrame{-1};
 
@@ -49,12 +50,16 @@ struct Delivery {
         badCount = 0;
         badPattern = 0;
         outOfOrder = 0;
+        restarts = 0;
         gaps = 0;
         lastFrame = -1;
     }
 };
 
 inline Delivery delivery;
+
+// The device numbers its frames from 0 after each configuration.
+inline constexpr std::int64_t kRestartWindow = 4096;
 
 extern "C" inline void EXTIO_CALLBACK_CALL recordBlock(int count, int /*status*/,
                                                        float /*iqOffset*/, void* data) {
@@ -75,7 +80,9 @@ extern "C" inline void EXTIO_CALLBACK_CALL recordBlock(int count, int /*status*/
         ++delivery.badPattern;
     } else {
         const std::int64_t previous = delivery.lastFrame.exchange(frame);
-        if (previous >= 0 && frame <= previous) {
+        if (previous >= 0 && frame < previous && frame < kRestartWindow) {
+            ++delivery.restarts;
+        } else if (previous >= 0 && frame <= previous) {
             ++delivery.outOfOrder;
         } else if (previous >= 0 && frame > previous + 1) {
             delivery.gaps += static_cast<std::uint64_t>(frame - previous - 1);
