@@ -133,8 +133,12 @@ void sendSettingsFrame(const platform::Thread& worker) {
     // Lowered only after the write, so an acknowledgement already queued in
     // the driver also ends the wait.
     deviceState.settingsAcked.store(false);
-    awaitAcknowledgement([&worker] { parserPass(worker); },
-                         [] { return deviceState.settingsAcked.load(); }, platform::sleepMs);
+    // A terminate request also ends the wait, so CloseHW does not sit out
+    // the remaining sleeps.
+    awaitAcknowledgement(
+        [&worker] { parserPass(worker); },
+        [&worker] { return deviceState.settingsAcked.load() || worker.terminateRequested(); },
+        platform::sleepMs);
 }
 
 } // namespace zef
