@@ -93,6 +93,8 @@ class Thread {
     void stop();
     [[nodiscard]] bool started() const { return handle_ != nullptr; }
     [[nodiscard]] bool isCurrentThread() const;
+    // CPU time the thread has used so far, user and kernel; 0 when not running.
+    [[nodiscard]] std::uint64_t cpuMicroseconds() const;
 
   protected:
     virtual void runLoop() = 0;

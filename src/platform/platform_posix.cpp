@@ -176,4 +176,15 @@ bool Thread::isCurrentThread() const {
     return handle_ != nullptr && pthread_equal(pthread_self(), static_cast<pthread_t>(id_)) != 0;
 }
 
+std::uint64_t Thread::cpuMicroseconds() const {
+    clockid_t clock{};
+    timespec ts{};
+    if (handle_ == nullptr || pthread_getcpuclockid(static_cast<pthread_t>(id_), &clock) != 0 ||
+        clock_gettime(clock, &ts) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000U +
+           static_cast<std::uint64_t>(ts.tv_nsec / 1000);
+}
+
 } // namespace zef::platform

@@ -178,4 +178,19 @@ bool Thread::isCurrentThread() const {
     return handle_ != nullptr && GetCurrentThreadId() == static_cast<DWORD>(id_);
 }
 
+std::uint64_t Thread::cpuMicroseconds() const {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (handle_ == nullptr ||
+        GetThreadTimes(static_cast<HANDLE>(handle_), &created, &exited, &kernel, &user) == 0) {
+        return 0;
+    }
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32U) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10U; // 100 ns units
+}
+
 } // namespace zef::platform
