@@ -1,0 +1,201 @@
+// End-to-end figures against the simulated instrument in real time: retune
+// latency, sample latency, worker CPU, heap allocations while streaming, and
+// the time of a full FPGA load in fast mode. Prints a summary table.
+#include "main_thread/extio_thread.h"
+#include "platform/platform.h"
+#include "plugin/device_state.h"
+#include "plugin/entry_points.h"
+#include "sim/device_frames.h"
+#include "sim/zef_sim.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace {
+
+std::atomic<std::uint64_t> allocations{0};
+
+} // namespace
+
+// Counts every heap allocation in the process, the plug-in's included.
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t /*size*/) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using zef::platform::nowMicroseconds;
+using zef::platform::sleepMs;
+
+constexpr std::size_t kMaxLatencies = 1U << 16U;
+std::array<std::uint32_t, kMaxLatencies> sampleLatencies{};
+std::atomic<std::size_t> sampleCount{0};
+std::atomic<bool> measuring{false};
+std::atomic<std::uint64_t> blocks{0};
+
+extern "C" void EXTIO_CALLBACK_CALL onBlock(int /*count*/, int /*status*/, float /*iqOffset*/,
+                                            void* data) {
+    blocks.fetch_add(1, std::memory_order_relaxed);
+    if (!measuring.load(std::memory_order_relaxed)) {
+        return;
+    }
+    const std::int64_t frame = zef::sim::patternFrameNumber(static_cast<std::uint8_t*>(data));
+    const std::uint64_t readable =
+        frame >= 0 ? zefsim_frame_time_us(static_cast<std::uint64_t>(frame)) : 0;
+    const std::size_t slot = sampleCount.load(std::memory_order_relaxed);
+    if (readable != 0 && slot < kMaxLatencies) {
+        sampleLatencies[slot] = static_cast<std::uint32_t>(nowMicroseconds() - readable);
+        sampleCount.store(slot + 1, std::memory_order_release);
+    }
+}
+
+template <typename Predicate> bool waitFor(Predicate predicate, std::uint32_t timeoutMs) {
+    const std::uint64_t deadline = nowMicroseconds() + std::uint64_t{timeoutMs} * 1000U;
+    while (!predicate()) {
+        if (nowMicroseconds() > deadline) {
+            return false;
+        }
+        sleepMs(1);
+    }
+    return true;
+}
+
+zefsim_counters counters() {
+    zefsim_counters c{};
+    zefsim_get_counters(&c);
+    return c;
+}
+
+struct Percentiles {
+    double p50 = 0;
+    double p99 = 0;
+    std::size_t n = 0;
+};
+
+Percentiles percentiles(std::vector<std::uint32_t> values) {
+    Percentiles p;
+    p.n = values.size();
+    if (values.empty()) {
+        return p;
+    }
+    std::sort(values.begin(), values.end());
+    auto at = [&](double q) {
+        const auto index = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1));
+        return static_cast<double>(values[index]) / 1000.0;
+    };
+    p.p50 = at(0.50);
+    p.p99 = at(0.99);
+    return p;
+}
+
+void startDevice(int timing) {
+    zefsim_reset();
+    zefsim_add_device("ZEF418", 0x2101, 0, 0);
+    zefsim_set_timing(timing);
+    zef::setCallback(&onBlock);
+    zef::initHW(nullptr, nullptr, nullptr);
+}
+
+double fpgaLoadMs() {
+    const std::uint64_t start = nowMicroseconds();
+    startDevice(ZEFSIM_FAST);
+    waitFor([] { return zef::deviceState.deviceReady.load(); }, 60000);
+    const double ms = static_cast<double>(nowMicroseconds() - start) / 1000.0;
+    zef::closeHW();
+    return ms;
+}
+
+// From TuneChanged returning to the frame reaching the device. With `busy`,
+// each retune lands while the previous frame's acknowledgement wait runs.
+Percentiles retuneLatency(int rounds, bool busy) {
+    std::vector<std::uint32_t> latencies;
+    std::uint32_t jitter = 1;
+    for (int i = 0; i < rounds; ++i) {
+        if (!busy) {
+            waitFor([] { return zef::deviceState.settingsAcked.load(); }, 2000);
+            jitter = (jitter * 1103515245U + 12345U) % 37U;
+            sleepMs(5 + jitter); // off any beat of the worker's wait
+        }
+        const std::uint64_t before = zefsim_last_settings_time_us();
+        zef::tuneChanged(7000000 + i);
+        const std::uint64_t returned = nowMicroseconds();
+        if (busy) {
+            sleepMs(1); // the next retune comes during this frame's wait
+        }
+        if (waitFor([&] { return zefsim_last_settings_time_us() != before; }, 2000)) {
+            const std::uint64_t arrived = zefsim_last_settings_time_us();
+            latencies.push_back(
+                static_cast<std::uint32_t>(arrived > returned ? arrived - returned : 0));
+        }
+    }
+    return percentiles(latencies);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const double loadMs = fpgaLoadMs();
+
+    startDevice(ZEFSIM_REALTIME);
+    zef::startHW(7050000);
+    if (!waitFor([] { return blocks.load() > 50; }, 20000)) {
+        std::fprintf(stderr, "no samples from the simulated instrument\n");
+        return 1;
+    }
+    const bool bridge = zef::deviceState.bridgeLibrary.load();
+
+    // Steady streaming: sample latency, worker CPU, allocations.
+    const std::uint64_t cpuBefore = zef::deviceState.worker->cpuMicroseconds();
+    const std::uint64_t allocBefore = allocations.load();
+    const std::uint64_t wallBefore = nowMicroseconds();
+    const std::uint64_t blocksBefore = blocks.load();
+    measuring = true;
+    sleepMs(static_cast<std::uint32_t>(seconds) * 1000U);
+    measuring = false;
+    const double wall = static_cast<double>(nowMicroseconds() - wallBefore) / 1e6;
+    const double cpuShare =
+        static_cast<double>(zef::deviceState.worker->cpuMicroseconds() - cpuBefore) / 1e6 / wall;
+    const std::uint64_t streamingAllocations = allocations.load() - allocBefore;
+    const std::uint64_t streamedBlocks = blocks.load() - blocksBefore;
+    const std::size_t n = sampleCount.load(std::memory_order_acquire);
+    const Percentiles samples = percentiles(std::vector<std::uint32_t>(
+        sampleLatencies.begin(), sampleLatencies.begin() + static_cast<std::ptrdiff_t>(n)));
+
+    const Percentiles idleRetune = retuneLatency(100, false);
+    const Percentiles busyRetune = retuneLatency(50, true);
+    const zefsim_counters c = counters();
+    zef::closeHW();
+
+    std::printf("| measurement (%s driver) | value |\n|---|---|\n", bridge ? "bridge" : "plain");
+    std::printf("| retune latency, no ack wait running: p50 / p99 | %.2f / %.2f ms (n=%zu) |\n",
+                idleRetune.p50, idleRetune.p99, idleRetune.n);
+    std::printf("| retune latency, during an ack wait: p50 / p99 | %.2f / %.2f ms (n=%zu) |\n",
+                busyRetune.p50, busyRetune.p99, busyRetune.n);
+    std::printf("| sample latency, readable to callback: p50 / p99 | %.2f / %.2f ms (n=%zu) |\n",
+                samples.p50, samples.p99, samples.n);
+    std::printf("| worker CPU while streaming | %.2f %% of one core |\n", 100.0 * cpuShare);
+    std::printf("| heap allocations while streaming | %llu in %llu blocks |\n",
+                static_cast<unsigned long long>(streamingAllocations),
+                static_cast<unsigned long long>(streamedBlocks));
+    std::printf("| full FPGA load, fast mode | %.0f ms |\n", loadMs);
+    std::printf("| settings frames received / sample frames sent | %llu / %llu |\n",
+                static_cast<unsigned long long>(c.settings_received),
+                static_cast<unsigned long long>(c.sample_frames_sent));
+    return 0;
+}
