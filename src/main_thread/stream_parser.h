@@ -1,13 +1,22 @@
 // The receive stream: frames introduced by the sync preamble, CRC-tested;
 // status frames update DeviceState, sample frames go to the host's callback.
+// The parsing itself lives in frame_parser.h; a pass feeds it from the driver.
 #pragma once
 
 #include "platform/platform.h"
 
+#include <cstdint>
+
 namespace zef {
 
-// One read-and-parse cycle on the open device. Worker thread only; returns at
-// once when the worker is asked to terminate.
+// Bytes beyond this stay queued in the driver for the next pass.
+inline constexpr std::uint32_t kMaxPassBytes = 65000;
+
+// One read-and-parse cycle on the open device: takes what the driver has
+// queued (at most kMaxPassBytes) and runs it through the parser. Only one
+// thread at a time (the worker, or a test) may run passes; the host's callback
+// is called from inside the pass with no lock held. Returns before the next
+// byte once the worker is asked to terminate.
 void parserPass(const platform::Thread& worker);
 
 } // namespace zef
