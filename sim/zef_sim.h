@@ -107,7 +107,17 @@ ZEFSIM_API size_t ZEFSIM_CALL zefsim_config_image(uint8_t* out, size_t capacity)
 /* Port set-up and control calls as text, one per line, e.g.
  * "FT_SetBaudRate 3000000" or "FT_SetFlowControl 0x0100 0x13 0x17"; copies up
  * to `capacity` bytes (zero-terminated), returns the full length. Reads and
- * writes are not logged. */
+ * writes are not logged. Every call is logged, failed ones too, under its
+ * plain FT_ name in both flavours:
+ *   FT_CreateDeviceInfoList       FT_ListDevices 0 0x40000004
+ *   FT_Open 0                     FT_OpenEx 0x1234 4 (location) / FT_OpenEx "ZEF418" 2
+ *   FT_Close   FT_ResetDevice   FT_SetRts   FT_GetModemStatus   FT_CyclePort
+ *   FT_SetBaudRate 3000000        FT_SetDataCharacteristics 8 0 0
+ *   FT_SetFlowControl 0x0100 0x13 0x17                FT_SetTimeouts 500 500
+ *   FT_SetLatencyTimer 2          FT_SetEventNotification 0x01
+ *   FT_SetBitMode 0x85 1          FT_Purge 0x01   FT_StopInTask   FT_RestartInTask
+ *   FT_SetChars 0x00 0 0x00 0     FT_GetStatus (repeats in a row logged once)
+ * FT_GetQueueStatus is not logged. */
 ZEFSIM_API size_t ZEFSIM_CALL zefsim_call_log(char* out, size_t capacity);
 
 /* Timestamps on the simulator's clock, which is zef::platform::nowMicroseconds

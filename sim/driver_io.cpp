@@ -1,0 +1,187 @@
+// Traffic on an open port: reads, writes (through the write faults), the
+// bit-bang switch and the receive-side controls.
+#include "sim/port_call.h"
+#include "sim/simulated_driver.h"
+#include "sim/wire.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+namespace zef::sim::driver {
+
+namespace {
+
+// Real time: bit-bang bytes leave at one per baud period of 3 MBd, and a
+// write returns once all but the bridge's transmit buffer has gone.
+constexpr std::uint64_t kBitBangBytesPerSecond = 3000000;
+constexpr std::uint64_t kTxBufferBytes = 4096;
+
+std::uint64_t bitBangMicroseconds(std::uint64_t bytes) {
+    return bytes * 1000000U / kBitBangBytesPerSecond;
+}
+
+DWORD clampToDword(std::size_t n) {
+    return static_cast<DWORD>(std::min<std::size_t>(n, UINT32_MAX));
+}
+
+void sleepUntil(std::uint64_t timeUs) {
+    while (platform::nowMicroseconds() < timeUs) {
+        platform::sleepMs(1);
+    }
+}
+
+// Under the lock: what the device does with bytes that the bridge accepted.
+// Returns when the write may return (real-time pacing), or 0.
+std::uint64_t send(SimState& state, Port& port, const std::uint8_t* bytes, DWORD n) {
+    const std::uint64_t now = platform::nowMicroseconds();
+    Instrument& instrument = port.device->instrument;
+    if (!port.bitBang) {
+        instrument.uartBytes(bytes, n, state.env, now);
+        pump(state.env, port, now); // in fast timing an answer is readable at once
+        return 0;
+    }
+    state.env.counters.bitbang_bytes += n;
+    std::array<std::uint8_t, kTxBufferBytes> pins{};
+    for (std::size_t done = 0; done < n;) {
+        const std::size_t chunk = std::min<std::size_t>(n - done, pins.size());
+        for (std::size_t i = 0; i < chunk; ++i) {
+            // Lines outside the mask are inputs; the FPGA's pull-ups hold them high.
+            pins[i] = static_cast<std::uint8_t>((bytes[done + i] & port.bitMask) | ~port.bitMask);
+        }
+        instrument.bitBangBytes(pins.data(), chunk);
+        done += chunk;
+    }
+    if (state.env.timing != ZEFSIM_REALTIME) {
+        return 0;
+    }
+    port.txBusyUntilUs = std::max(port.txBusyUntilUs, now) + bitBangMicroseconds(n);
+    const std::uint64_t buffered = bitBangMicroseconds(kTxBufferBytes);
+    return port.txBusyUntilUs > now + buffered ? port.txBusyUntilUs - buffered : 0;
+}
+
+} // namespace
+
+FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD size, DWORD* got) {
+    return onPort(handle, nullptr, [&](SimState& state, Port& port) -> FT_STATUS {
+        if (got == nullptr || (buffer == nullptr && size > 0)) {
+            return FT_INVALID_PARAMETER;
+        }
+        pump(state.env, port, platform::nowMicroseconds());
+        *got = clampToDword(port.rx.take(static_cast<std::uint8_t*>(buffer), size));
+        return FT_OK;
+    });
+}
+
+FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD size, DWORD* written) {
+    std::uint64_t returnAtUs = 0;
+    const FT_STATUS status = onPort(handle, nullptr, [&](SimState& state, Port& port) -> FT_STATUS {
+        if (written == nullptr || (buffer == nullptr && size > 0)) {
+            return FT_INVALID_PARAMETER;
+        }
+        *written = 0;
+        Faults& faults = state.env.faults;
+        if (faults.failWrites > 0) {
+            --faults.failWrites;
+            return FT_IO_ERROR;
+        }
+        if (faults.zeroWrites > 0) {
+            --faults.zeroWrites;
+            return FT_OK;
+        }
+        const DWORD accepted = faults.writeLimit > 0 ? std::min(size, faults.writeLimit) : size;
+        returnAtUs = send(state, port, static_cast<const std::uint8_t*>(buffer), accepted);
+        *written = accepted;
+        return FT_OK;
+    });
+    sleepUntil(returnAtUs);
+    return status;
+}
+
+FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+    return onPort(handle, nullptr, [rxBytes](SimState& state, Port& port) -> FT_STATUS {
+        if (rxBytes == nullptr) {
+            return FT_INVALID_PARAMETER;
+        }
+        pump(state.env, port, platform::nowMicroseconds());
+        *rxBytes = clampToDword(port.rx.size());
+        return FT_OK;
+    });
+}
+
+FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* events) {
+    const CallLine line = callLine("FT_GetStatus");
+    return onPort(handle, &line, [&](SimState& state, Port& port) -> FT_STATUS {
+        if (rxBytes == nullptr || txBytes == nullptr || events == nullptr) {
+            return FT_INVALID_PARAMETER;
+        }
+        const std::uint64_t now = platform::nowMicroseconds();
+        pump(state.env, port, now);
+        const std::uint64_t busyUs = port.txBusyUntilUs > now ? port.txBusyUntilUs - now : 0;
+        *rxBytes = clampToDword(port.rx.size());
+        *txBytes = clampToDword(
+            static_cast<std::size_t>((busyUs * kBitBangBytesPerSecond + 999999U) / 1000000U));
+        *events = port.rx.size() > 0 ? FT_EVENT_RXCHAR : 0;
+        return FT_OK;
+    });
+}
+
+FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
+    const CallLine line = callLine("FT_SetBitMode 0x%02X %u", unsigned{mask}, unsigned{mode});
+    return onPort(handle, &line, [mask, mode](SimState& state, Port& port) -> FT_STATUS {
+        Instrument& instrument = port.device->instrument;
+        if (mode == FT_BITMODE_ASYNC_BITBANG) {
+            if (!port.bitBang) {
+                instrument.beginBitBang();
+            }
+            port.bitBang = true;
+            port.bitMask = mask;
+        } else if (port.bitBang) {
+            port.bitBang = false;
+            instrument.endBitBang(state.env);
+            port.wireClockUs = platform::nowMicroseconds();
+        }
+        return FT_OK;
+    });
+}
+
+FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
+    const CallLine line = callLine("FT_Purge 0x%02X", mask);
+    return onPort(handle, &line, [mask](SimState&, Port& port) -> FT_STATUS {
+        if ((mask & FT_PURGE_RX) != 0) {
+            port.rx.clear();
+        }
+        if ((mask & FT_PURGE_TX) != 0) {
+            port.txBusyUntilUs = 0;
+        }
+        return FT_OK;
+    });
+}
+
+FT_STATUS stopInTask(FT_HANDLE handle) {
+    const CallLine line = callLine("FT_StopInTask");
+    return onPort(handle, &line, [](SimState&, Port& port) -> FT_STATUS {
+        port.inTaskStopped = true;
+        return FT_OK;
+    });
+}
+
+FT_STATUS restartInTask(FT_HANDLE handle) {
+    const CallLine line = callLine("FT_RestartInTask");
+    return onPort(handle, &line, [](SimState&, Port& port) -> FT_STATUS {
+        port.inTaskStopped = false;
+        port.wireClockUs = platform::nowMicroseconds();
+        return FT_OK;
+    });
+}
+
+FT_STATUS setEventNotification(FT_HANDLE handle, DWORD mask, void* param) {
+    const CallLine line = callLine("FT_SetEventNotification 0x%02X", mask);
+    return onPort(handle, &line, [mask, param](SimState&, Port& port) -> FT_STATUS {
+        port.eventMask = mask;
+        port.event = param;
+        return FT_OK;
+    });
+}
+
+} // namespace zef::sim::driver

@@ -1,0 +1,72 @@
+// The simulator's state: the listed devices, the open ports, the shared
+// environment and the call log, all behind one lock.
+#pragma once
+
+#include "sim/byte_queue.h"
+#include "sim/call_log.h"
+#include "sim/environment.h"
+#include "sim/instrument.h"
+
+#include "platform/platform.h"
+#include "usb_func/d2xx_types.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zef::sim {
+
+struct Port;
+
+struct DeviceSlot {
+    std::string description;
+    std::uint32_t location = 0;
+    bool held = false; // another program has it open
+    bool cts = false;
+    bool plugged = true;
+    Port* port = nullptr; // our open port, if any
+    Instrument instrument;
+};
+
+// An open D2XX handle.
+struct Port {
+    std::uint64_t token = 0;
+    DeviceSlot* device = nullptr; // null once the cable was pulled
+    bool bitBang = false;
+    std::uint8_t bitMask = 0xFF;
+    bool inTaskStopped = false;
+    void* event = nullptr;
+    std::uint32_t eventMask = 0;
+    ByteQueue rx;
+    std::uint64_t wireClockUs = 0;   // real time: the wire has moved bytes up to here
+    std::uint64_t txBusyUntilUs = 0; // real time: when bit-bang output drains
+
+    [[nodiscard]] bool dead() const { return device == nullptr; }
+};
+
+struct SimState {
+    platform::Mutex lock;
+    Environment env;
+    std::vector<std::unique_ptr<DeviceSlot>> devices;
+    std::vector<std::unique_ptr<Port>> ports;
+    std::uint64_t nextToken = 0x5A000001; // never reused, so stale handles stay invalid
+    CallLog log;
+};
+
+SimState& simState();
+
+Port* findPort(SimState& state, d2xx::FT_HANDLE handle);
+// The device at a D2XX list index: the n-th one plugged in.
+DeviceSlot* listedDevice(SimState& state, std::size_t index);
+std::uint32_t listedCount(SimState& state);
+Port& openPort(SimState& state, DeviceSlot& device, std::uint64_t nowUs);
+void closePort(SimState& state, Port& port);
+void pullCable(DeviceSlot& device);
+
+// The thread that moves bytes while nobody calls: started with the first
+// open, stopped by a reset. Neither may be called with the lock held.
+void ensureProducer();
+void stopProducer();
+
+} // namespace zef::sim

@@ -1,0 +1,115 @@
+#include "wire.h"
+
+#include "sim/device_frames.h"
+#include "sim/event_signal.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace zef::sim {
+
+namespace {
+
+// Fast timing keeps this much queued for the reader.
+constexpr std::size_t kFastBacklogBytes = 8 * frameSize(kSampleBodySize);
+// Past this the driver's buffer overflows and bytes are lost.
+constexpr std::size_t kReceiveCapacity = std::size_t{4} << 20U;
+
+// Returns how many bytes reached the receive queue.
+std::size_t deliver(Environment& env, Port& port, const std::uint8_t* bytes, std::size_t n) {
+    const Faults& faults = env.faults;
+    zefsim_counters& c = env.counters;
+    const bool clean = faults.dropRate <= 0.0 && faults.corruptRate <= 0.0;
+    if (clean && port.rx.size() + n <= kReceiveCapacity) {
+        port.rx.append(bytes, n);
+        c.bytes_sent += n;
+        return n;
+    }
+    std::size_t arrived = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (env.faultRng.chance(faults.dropRate) || port.rx.size() >= kReceiveCapacity) {
+            ++c.bytes_dropped;
+            continue;
+        }
+        std::uint8_t byte = bytes[i];
+        if (env.faultRng.chance(faults.corruptRate)) {
+            byte ^= static_cast<std::uint8_t>(1U << (env.faultRng.next() % 8U));
+            ++c.bytes_corrupted;
+        }
+        port.rx.push(byte);
+        ++c.bytes_sent;
+        ++arrived;
+    }
+    return arrived;
+}
+
+struct Moved {
+    std::size_t wire = 0;
+    std::size_t arrived = 0;
+};
+
+Moved transfer(Environment& env, Port& port, std::size_t budget, std::uint64_t nowUs) {
+    Moved moved;
+    auto& output = port.device->instrument.output();
+    while (!output.empty() && moved.wire < budget) {
+        OutFrame& frame = output.front();
+        const std::size_t n = std::min(frame.bytes.size() - frame.sent, budget - moved.wire);
+        moved.arrived += deliver(env, port, frame.bytes.data() + frame.sent, n);
+        frame.sent += n;
+        moved.wire += n;
+        if (frame.sent < frame.bytes.size()) {
+            break;
+        }
+        if (frame.sampleNumber >= 0) {
+            ++env.counters.sample_frames_sent;
+            env.frameTimes.record(static_cast<std::uint64_t>(frame.sampleNumber), nowUs);
+        } else {
+            ++env.counters.status_frames_sent;
+        }
+        output.pop_front();
+    }
+    return moved;
+}
+
+} // namespace
+
+void pump(Environment& env, Port& port, std::uint64_t nowUs) {
+    if (port.dead()) {
+        return;
+    }
+    Instrument& instrument = port.device->instrument;
+    const bool fast = env.timing == ZEFSIM_FAST;
+    const bool receiving = !port.bitBang && !port.inTaskStopped;
+    if (fast) {
+        while (receiving && instrument.streaming() &&
+               port.rx.size() + instrument.pendingBytes() < kFastBacklogBytes) {
+            instrument.produceNext(env);
+        }
+    } else {
+        instrument.produceDue(env, nowUs);
+    }
+    if (!receiving) {
+        port.wireClockUs = nowUs;
+        return;
+    }
+    std::size_t budget = std::numeric_limits<std::size_t>::max();
+    if (!fast) {
+        const std::uint64_t elapsed = nowUs > port.wireClockUs ? nowUs - port.wireClockUs : 0;
+        budget = static_cast<std::size_t>(elapsed * kWireBytesPerSecond / 1000000U);
+    }
+    const Moved moved = transfer(env, port, budget, nowUs);
+    if (!fast) {
+        if (moved.wire < budget) {
+            port.wireClockUs = nowUs; // the line went idle: no credit builds up
+        } else {
+            port.wireClockUs += moved.wire * 1000000U / kWireBytesPerSecond;
+        }
+    }
+    if (moved.arrived > 0 && port.event != nullptr &&
+        (port.eventMask & d2xx::FT_EVENT_RXCHAR) != 0) {
+        signalDriverEvent(port.event);
+        ++env.counters.events_signalled;
+    }
+}
+
+} // namespace zef::sim
