@@ -167,7 +167,7 @@ TEST_F(FpgaLoader, ATerminateRequestStopsTheImageBetweenChunks) {
         }
         return WriteReply{FT_OK, size};
     };
-    load(pattern(10 * 256));
+    load(pattern(std::size_t{10} * 256));
     EXPECT_EQ(fake::driver.writes, 5U); // pulse, release, three chunks
     EXPECT_EQ(fake::callNames().back(), "SetBitMode 85 0");
     EXPECT_FALSE(deviceState.settingsChanged.load());
