@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""The "zef" module through SoapySDR's Python bindings, against the simulated
+instrument in real-time mode.
+
+Usage: soapy_python_test.py stream|overflow SIMULATOR_LIBRARY
+
+The simulator is loaded first (RTLD_GLOBAL), so the module's bare-name driver
+load finds it; SOAPY_SDR_PLUGIN_PATH must point at the module.
+"""
+import array
+import ctypes
+import sys
+import time
+
+RATE = 65104
+PAIRS_PER_READ = 4096
+
+
+def start_simulator(path):
+    sim = ctypes.CDLL(path, mode=ctypes.RTLD_GLOBAL)
+    sim.zefsim_reset()
+    sim.zefsim_add_device(b"ZEF418", ctypes.c_uint32(0x2101), 0, 0)
+    return sim
+
+
+class Reader:
+    """Reads CS16 and checks that the test pattern runs on without a gap:
+    pair i of frame n carries n * 512 + i (I low half, Q high half)."""
+
+    def __init__(self, device, stream):
+        self.device = device
+        self.stream = stream
+        self.buffer = array.array("h", bytes(4 * PAIRS_PER_READ))
+        self.next_value = None
+        self.samples = 0
+
+    def read(self, pairs=PAIRS_PER_READ):
+        result = self.device.readStream(self.stream, [self.buffer], pairs, timeoutUs=1000000)
+        if result.ret > 0:
+            self.check(result.ret)
+        return result.ret
+
+    def check(self, count):
+        values = self.buffer[: 2 * count]
+        first = (values[0] & 0xFFFF) | (values[1] & 0xFFFF) << 16
+        if self.next_value is None:
+            assert first % 512 == 0, "the stream starts at a block boundary"
+            self.next_value = first
+        assert first == self.next_value, f"gap: got {first}, expected {self.next_value}"
+        for i in range(count):
+            value = (values[2 * i] & 0xFFFF) | (values[2 * i + 1] & 0xFFFF) << 16
+            assert value == (first + i) & 0xFFFFFFFF, f"pair {i}: {value} is not {first + i}"
+        self.next_value = (first + count) & 0xFFFFFFFF
+        self.samples += count
+
+    def read_for(self, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            ret = self.read()
+            assert ret > 0, f"readStream returned {ret} while streaming"
+
+
+def fitted_rate(points):
+    mean_t = sum(t for t, _ in points) / len(points)
+    mean_n = sum(n for _, n in points) / len(points)
+    covariance = sum((t - mean_t) * (n - mean_n) for t, n in points)
+    variance = sum((t - mean_t) ** 2 for t, _ in points)
+    return covariance / variance
+
+
+def open_stream(SoapySDR, sim, stream_args):
+    device = SoapySDR.Device(dict(driver="zef"))
+    assert device.getSampleRate(SoapySDR.SOAPY_SDR_RX, 0) == RATE
+    device.setFrequency(SoapySDR.SOAPY_SDR_RX, 0, 10.1e6)
+    assert device.getFrequency(SoapySDR.SOAPY_SDR_RX, 0, "RF") == 10.1e6
+    device.writeSetting("mode", "U")
+    device.writeSetting("tune", "10101000")
+    assert device.readSetting("tune") == "10101000"
+    sim.zefsim_set_timing(1)  # real time
+    stream = device.setupStream(SoapySDR.SOAPY_SDR_RX, SoapySDR.SOAPY_SDR_CS16, [0], stream_args)
+    assert device.getStreamMTU(stream) == 512
+    assert device.activateStream(stream) == 0
+    return device, stream
+
+
+def stream_test(SoapySDR, sim):
+    device, stream = open_stream(SoapySDR, sim, {})
+    reader = Reader(device, stream)
+    reader.read_for(0.3)  # past the start-up, reading as the samples come
+    wanted = 2 * RATE
+    reader.samples = 0
+    # The rate is the slope of samples over arrival time, fitted over every
+    # read, so the wait for the first block and the jitter of single wake-ups
+    # do not count.
+    arrivals = []
+    begin = time.monotonic()
+    while reader.samples < wanted:
+        ret = reader.read(min(PAIRS_PER_READ, wanted - reader.samples))
+        assert ret > 0, f"readStream returned {ret} while streaming"
+        arrivals.append((time.monotonic(), reader.samples))
+    elapsed = time.monotonic() - begin
+    rate = fitted_rate(arrivals)
+    print(f"read {reader.samples} samples in {elapsed:.3f} s, {len(arrivals)} reads: "
+          f"{rate:.1f} S/s")
+    assert reader.samples == wanted
+    assert abs(rate - RATE) / RATE < 0.01, f"measured rate {rate:.1f} S/s"
+    device.deactivateStream(stream)
+    device.closeStream(stream)
+
+
+def overflow_test(SoapySDR, sim):
+    device, stream = open_stream(SoapySDR, sim, {"buffers": "16"})
+    reader = Reader(device, stream)
+    reader.read_for(0.3)
+    time.sleep(0.6)  # about 76 blocks arrive; 16 are kept
+    ret = reader.read()
+    assert ret == SoapySDR.SOAPY_SDR_OVERFLOW, f"expected an overflow, got {ret}"
+    reader.next_value = None  # the gap lies before the mark
+    reader.read_for(1.0)  # then good samples again, without another overflow
+    print(f"after the overflow: {reader.samples} consecutive samples")
+    device.deactivateStream(stream)
+    device.closeStream(stream)
+
+
+def main():
+    mode, simulator = sys.argv[1], sys.argv[2]
+    sim = start_simulator(simulator)
+    import SoapySDR  # after the simulator, so the driver load finds it
+
+    {"stream": stream_test, "overflow": overflow_test}[mode](SoapySDR, sim)
+    print("1 passed, 0 failed")
+
+
+if __name__ == "__main__":
+    main()

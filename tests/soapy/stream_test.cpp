@@ -1,0 +1,159 @@
+// The "zef" driver's receive stream against the simulated instrument's test
+// pattern: fragments, formats, timeouts and the overflow mark.
+#include "soapy_fixture.h"
+
+#include <SoapySDR/Formats.hpp>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace zef::test {
+namespace {
+
+constexpr long kTimeoutUs = 2000000;
+
+class SoapyStream : public SoapyInstrument {
+  protected:
+    SoapySDR::Stream* start(const std::string& format = SOAPY_SDR_CS16,
+                            const SoapySDR::Kwargs& args = {}) {
+        SoapySDR::Device& device = open();
+        // A reader keeps up with the instrument's own rate, not with a flood.
+        zefsim_set_timing(ZEFSIM_REALTIME);
+        stream_ = device.setupStream(SOAPY_SDR_RX, format, {0}, args);
+        EXPECT_EQ(device.getStreamMTU(stream_), 512U);
+        EXPECT_EQ(device.activateStream(stream_), 0);
+        return stream_;
+    }
+    void TearDown() override {
+        if (stream_ != nullptr) {
+            device_->deactivateStream(stream_);
+            device_->closeStream(stream_);
+        }
+        SoapyInstrument::TearDown();
+    }
+
+    int read(std::vector<std::int16_t>& buffer, std::size_t elements, int& flags) {
+        buffer.assign(elements * 2, 0);
+        void* buffs[] = {buffer.data()};
+        long long timeNs = 0;
+        return device_->readStream(stream_, buffs, elements, flags, timeNs, kTimeoutUs);
+    }
+
+    SoapySDR::Stream* stream_ = nullptr;
+};
+
+TEST_F(SoapyStream, SplitBlocksCarryMoreFragmentsAndStayConsecutive) {
+    start();
+    std::vector<std::int16_t> buffer;
+    int flags = 0;
+    // 300 elements at a time: reads end inside a block or on its boundary, and
+    // may run on into the next block when it is already there.
+    std::uint64_t position = 0; // elements since the first block's start
+    std::uint32_t first = 0;
+    int fragments = 0;
+    while (position < 40U * 512U) {
+        const int got = read(buffer, 300, flags);
+        ASSERT_GT(got, 0);
+        ASSERT_LE(got, 300);
+        if (position == 0) {
+            first = patternValue(buffer.data(), 0);
+            EXPECT_EQ(first % 512U, 0U) << "the stream starts at a block boundary";
+        }
+        for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
+            ASSERT_EQ(patternValue(buffer.data(), i), first + position + i) << "no sample lost";
+        }
+        position += static_cast<std::uint64_t>(got);
+        const bool split = position % 512U != 0;
+        EXPECT_EQ((flags & SOAPY_SDR_MORE_FRAGMENTS) != 0, split) << "at element " << position;
+        fragments += split ? 1 : 0;
+    }
+    EXPECT_GT(fragments, 20);
+}
+
+TEST_F(SoapyStream, Cf32IsCs16OverFullScale) {
+    SoapySDR::Stream* stream = start(SOAPY_SDR_CF32);
+    std::vector<float> samples(1024);
+    void* buffs[] = {samples.data()};
+    int flags = 0;
+    long long timeNs = 0;
+    ASSERT_EQ(device_->readStream(stream, buffs, 512, flags, timeNs, kTimeoutUs), 512);
+    for (std::size_t i = 0; i < 1024; ++i) {
+        const float scaled = samples[i] * 32768.0F;
+        ASSERT_EQ(scaled, static_cast<float>(static_cast<std::int16_t>(scaled)));
+    }
+    // Pair i of a block carries n * 512 + i: I steps by one, Q is the frame's high half.
+    const auto i0 = static_cast<std::uint16_t>(static_cast<std::int16_t>(samples[0] * 32768.0F));
+    const auto i1 = static_cast<std::uint16_t>(static_cast<std::int16_t>(samples[2] * 32768.0F));
+    EXPECT_EQ(static_cast<std::uint16_t>(i1 - i0), 1U);
+}
+
+TEST_F(SoapyStream, InactiveStreamTimesOut) {
+    SoapySDR::Device& device = open();
+    stream_ = device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {0}, {});
+    std::vector<std::int16_t> buffer(1024);
+    void* buffs[] = {buffer.data()};
+    int flags = 0;
+    long long timeNs = 0;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(device.readStream(stream_, buffs, 512, flags, timeNs, 100000), SOAPY_SDR_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(90))
+        << "waits its time instead of spinning the caller";
+
+    EXPECT_EQ(device.activateStream(stream_), 0);
+    EXPECT_EQ(device.readStream(stream_, buffs, 512, flags, timeNs, kTimeoutUs), 512);
+    EXPECT_EQ(device.deactivateStream(stream_), 0);
+    EXPECT_EQ(device.readStream(stream_, buffs, 512, flags, timeNs, 50000), SOAPY_SDR_TIMEOUT)
+        << "nothing is left over after deactivation";
+}
+
+TEST_F(SoapyStream, PausedReaderGetsOneOverflowThenConsecutiveBlocks) {
+    start(SOAPY_SDR_CS16, {{"buffers", "16"}});
+    std::vector<std::int16_t> buffer;
+    int flags = 0;
+    ASSERT_EQ(read(buffer, 512, flags), 512);
+    const std::uint32_t beforePause = patternValue(buffer.data(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // about 64 blocks
+    EXPECT_EQ(read(buffer, 512, flags), SOAPY_SDR_OVERFLOW);
+    std::uint32_t previous = 0;
+    for (int block = 0; block < 40; ++block) {
+        ASSERT_EQ(read(buffer, 512, flags), 512) << "block " << block;
+        const std::uint32_t start = patternValue(buffer.data(), 0);
+        for (std::size_t i = 0; i < 512; ++i) {
+            ASSERT_EQ(patternValue(buffer.data(), i), start + i);
+        }
+        if (block == 0) {
+            EXPECT_GT(start, beforePause + 16 * 512) << "the gap lies before the mark";
+        } else {
+            ASSERT_EQ(start, previous + 512) << "one overflow, then no gap";
+        }
+        previous = start;
+    }
+}
+
+TEST_F(SoapyStream, SetupRejectsWhatTheInstrumentCannotDo) {
+    SoapySDR::Device& device = open();
+    EXPECT_THROW(device.setupStream(SOAPY_SDR_TX, SOAPY_SDR_CS16, {0}, {}), std::invalid_argument);
+    EXPECT_THROW(device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS8, {0}, {}), std::invalid_argument);
+    EXPECT_THROW(device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {1}, {}), std::invalid_argument);
+    EXPECT_THROW(device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {0}, {{"buffers", "1"}}),
+                 std::invalid_argument);
+    stream_ = device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {0}, {});
+    EXPECT_THROW(device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {0}, {}), std::runtime_error);
+}
+
+TEST_F(SoapyStream, CloseWhileBlocksArriveAndDeviceGoesAway) {
+    start();
+    std::vector<std::int16_t> buffer;
+    int flags = 0;
+    ASSERT_EQ(read(buffer, 512, flags), 512);
+    device_->closeStream(stream_); // still active: blocks keep coming from the worker
+    stream_ = nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    SoapySDR::Device::unmake(device_);
+    device_ = nullptr;
+    EXPECT_EQ(simCounters().closes, 1U);
+}
+
+} // namespace
+} // namespace zef::test
