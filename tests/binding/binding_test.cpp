@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -73,11 +74,16 @@ TEST(Binding, BridgeWinsWhenBothArePresent) {
 }
 
 struct MissingCase {
+    const char* name;
     const char* folder;
     bool bridge;
     std::uint32_t status;
     std::size_t boundBefore; // slots resolved before the missing one
 };
+
+void PrintTo(const MissingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class MissingEntryPoint : public testing::TestWithParam<MissingCase> {};
 
@@ -97,10 +103,12 @@ TEST_P(MissingEntryPoint, EveryOpenFailsWithTheSlotStatus) {
     EXPECT_EQ(zef::deviceState.plainLibrary.load(), !c.bridge);
 }
 
-INSTANTIATE_TEST_SUITE_P(Binding, MissingEntryPoint,
-                         testing::Values(MissingCase{"zefsim_bridge_no_purge", true, 125, 15},
-                                         MissingCase{"zefsim_plain_no_cycleport", false, 130, 16},
-                                         MissingCase{"zefsim_plain_no_setchars", false, 135, 21},
-                                         MissingCase{"zefsim_plain_no_getstatus", false, 137, 23}));
+INSTANTIATE_TEST_SUITE_P(
+    Binding, MissingEntryPoint,
+    testing::Values(
+        MissingCase{"BridgeWithoutPurge", "zefsim_bridge_no_purge", true, 125, 15},
+        MissingCase{"PlainWithoutCyclePort", "zefsim_plain_no_cycleport", false, 130, 16},
+        MissingCase{"PlainWithoutSetChars", "zefsim_plain_no_setchars", false, 135, 21},
+        MissingCase{"PlainWithoutGetStatus", "zefsim_plain_no_getstatus", false, 137, 23}));
 
 } // namespace
