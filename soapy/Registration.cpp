@@ -58,7 +58,9 @@ SoapySDR::KwargsList findInstruments(const SoapySDR::Kwargs& args) {
         return found;
     }
     for (DWORD index = 0; index < count; ++index) {
-        void* indexArg = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+        // D2XX takes the index in a pointer argument.
+        void* indexArg = reinterpret_cast<void*>( // NOLINT(performance-no-int-to-ptr)
+            static_cast<std::uintptr_t>(index));
         DWORD location = 0;
         char description[kDescriptionSize] = {};
         if (FT_ListDevices(indexArg, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION) != FT_OK ||
