@@ -14,6 +14,10 @@ ExtIO_Thread::~ExtIO_Thread() {
 void ExtIO_Thread::runLoop() {
     DeviceState& state = deviceState;
     platform::Event& event = rxEvent();
+    // After an abandoned load the device holds no gateware: nothing but a
+    // reopen (which asks for a new load) can help, and a settings write that
+    // happened to succeed must not hide the failure from StartHW's link check.
+    bool loadAbandoned = false;
     while (!terminateRequested()) {
         if (!state.configNeeded.load()) {
             event.wait(state.bridgeLibrary.load() ? kBridgeWaitMs : kPlainWaitMs);
@@ -22,10 +26,10 @@ void ExtIO_Thread::runLoop() {
         // Lowered before the load, so a reopen during the load asks for
         // another one instead of being forgotten.
         if (state.configNeeded.exchange(false)) {
-            ConfigureFpga(*this);
+            loadAbandoned = !ConfigureFpga(*this);
             continue;
         }
-        if (!state.deviceReady.load()) {
+        if (loadAbandoned || !state.deviceReady.load()) {
             continue;
         }
         if (state.settingsChanged.exchange(false)) {

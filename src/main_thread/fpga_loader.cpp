@@ -140,7 +140,7 @@ bool waitUntilReady(const platform::Thread& worker, const FpgaLoaderWaits& waits
 
 } // namespace
 
-void ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits) {
+bool ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits) {
     setBitMode(FT_BITMODE_ASYNC_BITBANG);
     workBuffer[0] = 0x00;
     writeOnce(1);
@@ -151,7 +151,7 @@ void ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWa
 
     if (!sendImage(worker, image)) {
         setBitMode(FT_BITMODE_RESET); // leave the port usable for whatever comes next
-        return;
+        return false;
     }
     sendTrailer();
     drain(worker, waits);
@@ -163,10 +163,11 @@ void ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWa
     if (waitUntilReady(worker, waits)) {
         deviceState.settingsChanged.store(true);
     }
+    return true;
 }
 
-void ConfigureFpga(const platform::Thread& worker) {
-    ConfigureFpga(worker, fpgaImage(), {parserPass, platform::sleepMs});
+bool ConfigureFpga(const platform::Thread& worker) {
+    return ConfigureFpga(worker, fpgaImage(), {parserPass, platform::sleepMs});
 }
 
 } // namespace zef

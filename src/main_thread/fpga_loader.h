@@ -28,10 +28,11 @@ inline constexpr std::uint32_t kReadyWaitPauseMs = 5;
 // Worker thread only. Loads the embedded image, starts the gateware, waits for
 // the device's ready status and then raises settingsChanged. A chunk write
 // that fails or accepts nothing abandons the load and leaves its status in
-// driverStatus, so that the next StartHW reopens the device.
-void ConfigureFpga(const platform::Thread& worker);
+// driverStatus, so that the next StartHW reopens the device; it then returns
+// false, as it does when the worker is asked to terminate during the image.
+bool ConfigureFpga(const platform::Thread& worker);
 
 // The same with a given image and given waits.
-void ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits);
+bool ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits);
 
 } // namespace zef
