@@ -122,3 +122,25 @@ TEST_F(SimulatedInstrument, StartBeforeInitOpensButConfiguresOnlyAfterInit) {
 
 } // namespace
 } // namespace zef::test
+
+namespace zef::test {
+namespace {
+
+TEST_F(SimulatedInstrument, AbandonedLoadWaitsForTheNextStart) {
+    zefsim_set_fault(ZEFSIM_FAIL_WRITES, 3); // program pulse, release, first chunk
+    zef::setCallback(&recordBlock);
+    ASSERT_TRUE(zef::initHW(nullptr, nullptr, nullptr));
+    ASSERT_TRUE(waitUntil([] { return zef::deviceState.driverStatus.load() == 4; }));
+    zef::tuneChanged(7050000); // must not be sent to a device without gateware
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(counters().settings_received, 0U);
+    EXPECT_EQ(zef::deviceState.driverStatus.load(), 4) << "the failure stays visible";
+
+    EXPECT_EQ(zef::startHW(7050000), 512);
+    EXPECT_EQ(counters().opens, 2U) << "StartHW reopens";
+    ASSERT_TRUE(waitUntil([] { return counters().configs_accepted == 1; }));
+    ASSERT_TRUE(blocksArrive(10));
+}
+
+} // namespace
+} // namespace zef::test
