@@ -66,11 +66,17 @@ TEST_F(Realtime, BitBangWritesArePacedAndDrain) {
     const std::uint64_t start = platform::nowMicroseconds();
     ASSERT_EQ(writeAll(h, idle), 0U);
     EXPECT_GE(platform::nowMicroseconds() - start, 7000U);
+    platform::sleepMs(20);
     DWORD rx = 0;
     DWORD tx = 0;
     DWORD events = 0;
     ASSERT_EQ(FT_GetStatus(h, &rx, &tx, &events), 0U);
+    EXPECT_EQ(tx, 0U) << "drained";
+    const Bytes burst(3000, 0x80); // fits the transmit buffer: queued, not waited for
+    ASSERT_EQ(writeAll(h, burst), 0U);
+    ASSERT_EQ(FT_GetStatus(h, &rx, &tx, &events), 0U);
     EXPECT_GT(tx, 0U);
+    EXPECT_LE(tx, 3000U);
     do {
         ASSERT_EQ(FT_GetStatus(h, &rx, &tx, &events), 0U);
     } while (tx > 0 && platform::nowMicroseconds() - start < 1000000);
