@@ -1,0 +1,79 @@
+// zef-host with the real plug-in and the simulated instrument: the samples
+// that reach the file are the ones the instrument sent, in order.
+#include "run_host.h"
+#include "wav_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+
+namespace zef::test {
+namespace {
+
+std::uint32_t pairValue(const std::string& bytes, std::size_t pair) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + 4 * pair, 4); // I low half, Q high half, little-endian
+    return value;
+}
+
+TEST(HostWithSimulator, RawStdoutCarriesTheExactTestPattern) {
+    ScratchDir dir;
+    constexpr std::size_t kPairs = 40 * 512;
+    const HostRun run = runHost(dir, {"--driver", "sim", "--sim-signal", "pattern", "--samples",
+                                      std::to_string(kPairs), "-o", "-", "--summary-json",
+                                      dir.file("summary.json")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.out.size(), kPairs * 4);
+    const std::uint32_t first = pairValue(run.out, 0);
+    EXPECT_EQ(first % 512, 0U) << "the recording starts at a frame boundary";
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < kPairs; ++i) {
+        mismatches += pairValue(run.out, i) != first + i ? 1U : 0U;
+    }
+    EXPECT_EQ(mismatches, 0U) << "consecutive frames, every pair n * 512 + i";
+    const nlohmann::json summary = readJson(dir.file("summary.json"));
+    EXPECT_EQ(summary["samples"], kPairs);
+    EXPECT_EQ(summary["samples_dropped"], 0);
+    EXPECT_EQ(summary["odd_blocks"], 0);
+    EXPECT_EQ(summary["driver"], "sim");
+    EXPECT_EQ(summary["simulator"]["configs_accepted"], 1);
+    // The summary went to stderr, since stdout carries samples.
+    EXPECT_NE(run.err.find("Summary"), std::string::npos);
+}
+
+TEST(HostWithSimulator, WavOfACarrierShowsItsOffset) {
+    ScratchDir dir;
+    const HostRun run = runHost(dir, {"--driver", "sim", "--lo", "7050000", "--carrier", "7048500",
+                                      "--seconds", "1", "-o", dir.file("carrier.wav"),
+                                      "--summary-json", dir.file("summary.json")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json summary = readJson(dir.file("summary.json"));
+    WavFile wav;
+    ASSERT_TRUE(wav.parse(dir.file("carrier.wav")));
+    EXPECT_EQ(wav.fmt32(4), 65104U);
+    EXPECT_EQ(wav.centreFrequency(), 7050000U);
+    EXPECT_EQ(wav.pairs(), 65104U);
+    EXPECT_EQ(wav.pairs(), summary["samples"].get<std::uint64_t>());
+    EXPECT_EQ(summary["plugin_name"], "ZEF418 v3.02");
+    EXPECT_NEAR(summary["peak_offset_hz"].get<double>(), -1500.0, 2.0);
+    EXPECT_NEAR(summary["effective_rate"].get<double>(), 65104.0, 650.0);
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(strongest peak -1(499|500)\.\d Hz)")))
+        << run.out;
+}
+
+TEST(HostWithSimulator, SigmfThroughTheBridgeLibrary) {
+    ScratchDir dir;
+    const HostRun run = runHost(dir, {"--driver", "sim", "--sim-bridge", "--samples", "8192", "-o",
+                                      dir.file("bridge"), "--format", "sigmf", "--summary-json",
+                                      dir.file("summary.json")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json meta = readJson(dir.file("bridge.sigmf-meta"));
+    EXPECT_EQ(meta["global"]["core:hw"], "ZEF418 v3.02 3.xx");
+    EXPECT_EQ(meta["captures"][0]["core:frequency"], 7050000);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("bridge.sigmf-data")), 8192U * 4);
+    EXPECT_EQ(readJson(dir.file("summary.json"))["driver"], "sim-bridge");
+}
+
+} // namespace
+} // namespace zef::test
