@@ -84,7 +84,7 @@ class ParserPass : public ::testing::Test {
 };
 
 TEST_F(ParserPass, ReadsAtMost65000BytesAndLeavesTheRestQueued) {
-    queueFrames(0, 34); // 34 * 2077 = 70618 bytes
+    queueFrames(0, 34); // 34 * 2076 = 70584 bytes
     fake.queue.resize(70000);
     zef::parserPass(worker_);
     EXPECT_EQ(fake.readSizes, std::vector<DWORD>{65000});
