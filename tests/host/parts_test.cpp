@@ -95,7 +95,7 @@ TEST(SampleRing, RefusesABlockThatDoesNotFitWhole) {
 
 TEST(SampleRing, HandsEveryPairFromOneThreadToAnother) {
     host::SampleRing ring(4096);
-    constexpr std::uint32_t kBlocks = 20000;
+    constexpr std::uint32_t kBlocks = 4000;
     std::thread producer([&ring] {
         std::vector<std::int16_t> block(2 * 512);
         for (std::uint32_t b = 0; b < kBlocks; ++b) {

@@ -80,11 +80,15 @@ double effectiveRate(const CallbackCounters& c) {
 class Progress {
   public:
     Progress(bool enabled, const SimulatedInstrument* sim)
-        : enabled_(enabled), sim_(sim), terminal_(stderrIsTerminal()),
-          last_(platform::nowMicroseconds()) {}
+        : enabled_(enabled), sim_(sim), terminal_(stderrIsTerminal()) {}
 
     void update(std::uint64_t pairs, std::uint32_t rate, bool force = false) {
         const std::uint64_t now = platform::nowMicroseconds();
+        if (!started_) {
+            // The clock starts with the first samples, not with the set-up.
+            started_ = true;
+            last_ = now;
+        }
         if (!enabled_ || (!force && now - last_ < kProgressEveryUs)) {
             return;
         }
@@ -112,7 +116,8 @@ class Progress {
     const SimulatedInstrument* sim_;
     bool terminal_;
     bool shown_ = false;
-    std::uint64_t last_;
+    bool started_ = false;
+    std::uint64_t last_ = 0;
 };
 
 bool writeSummaryJson(const std::string& path, const RunSummary& summary) {
