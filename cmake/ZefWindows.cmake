@@ -17,7 +17,11 @@ endfunction()
 
 # zef_windows_undecorated_exports(target): a DLL whose __stdcall exports are
 # found by their plain names on 32-bit Windows too (`FT_Open`, not
-# `FT_Open@8`), as GetProcAddress callers of FTDI's driver expect.
+# `FT_Open@8`), as GetProcAddress callers of FTDI's driver expect. The
+# decorated names stay as aliases, so programs can still link the DLL's import
+# library with the usual declarations.
 function(zef_windows_undecorated_exports target)
-    target_link_options(${target} PRIVATE -Wl,--kill-at)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT MSVC)
+        target_link_options(${target} PRIVATE -Wl,--add-stdcall-alias)
+    endif()
 endfunction()
