@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kBlockPairs = 512;
+constexpr std::size_t kBlockPairs = 512;
 constexpr std::int32_t kRate = 65104;
 constexpr double kToneOffsetHz = 1000.0;
 constexpr double kAmplitude = 16384.0;
@@ -28,15 +28,13 @@ std::thread deliverer;
     double phase = 0.0;
     auto due = std::chrono::steady_clock::now();
     while (running.load()) {
-        for (int i = 0; i < kBlockPairs; ++i) {
-            block[static_cast<std::size_t>(2 * i)] =
-                static_cast<std::int16_t>(std::lround(kAmplitude * std::cos(phase)));
-            block[static_cast<std::size_t>(2 * i + 1)] =
-                static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(phase)));
+        for (std::size_t i = 0; i < kBlockPairs; ++i) {
+            block[2 * i] = static_cast<std::int16_t>(std::lround(kAmplitude * std::cos(phase)));
+            block[2 * i + 1] = static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(phase)));
             phase = std::fmod(phase + step, 2.0 * std::numbers::pi);
         }
-        callback(kBlockPairs, 0, 0.0F, block.data());
-        due += std::chrono::microseconds(1000000LL * kBlockPairs / kRate);
+        callback(static_cast<int>(kBlockPairs), 0, 0.0F, block.data());
+        due += std::chrono::microseconds(1000000LL * static_cast<long long>(kBlockPairs) / kRate);
         std::this_thread::sleep_until(due);
     }
 }
@@ -67,7 +65,7 @@ EXTIO_EXPORT int EXTIO_CALL StartHW(std::int32_t /*freq*/) {
     running.store(true);
     deliverer = std::thread(deliverTone);
 #endif
-    return kBlockPairs;
+    return static_cast<int>(kBlockPairs);
 }
 EXTIO_EXPORT int EXTIO_CALL GetStatus() {
     return 0;

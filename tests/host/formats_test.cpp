@@ -191,7 +191,7 @@ TEST(Writers, ReportWhyAFileCannotBeWritten) {
     // /dev/full: every write fails with ENOSPC once the buffer is flushed.
     auto raw = host::openWriter(host::OutputFormat::Raw, "/dev/full", {}, error);
     ASSERT_TRUE(raw);
-    std::vector<std::int16_t> iq(2 * 65536, 1);
+    std::vector<std::int16_t> iq(std::size_t{2} * 65536, 1);
     bool ok = true;
     for (int i = 0; i < 4 && ok; ++i) {
         ok = raw->write(iq.data(), 65536);

@@ -37,7 +37,7 @@ TEST(Spectrum, FindsTheToneOffsetSignAndLevel) {
     };
     for (const Case& c : cases) {
         host::SpectrumAnalyzer analyzer(65104);
-        const auto iq = tone(c.offsetHz, c.amplitude, 5 * 4096);
+        const auto iq = tone(c.offsetHz, c.amplitude, std::size_t{5} * 4096);
         // Uneven pieces, as the ring hands them over.
         analyzer.add(iq.data(), 1000);
         analyzer.add(iq.data() + 2000, 5 * 4096 - 1000);
@@ -59,8 +59,8 @@ TEST(Spectrum, HasNoPeakBeforeOneWholeTransform) {
 TEST(SampleRing, KeepsPairsInOrderAcrossTheWrap) {
     host::SampleRing ring(1000); // rounds up to 1024
     ASSERT_EQ(ring.capacity(), 1024U);
-    std::vector<std::int16_t> block(2 * 300);
-    std::vector<std::int16_t> out(2 * 1024);
+    std::vector<std::int16_t> block(std::size_t{2} * 300);
+    std::vector<std::int16_t> out(std::size_t{2} * 1024);
     std::int16_t next = 0;
     std::int16_t expected = 0;
     for (int round = 0; round < 20; ++round) {
@@ -78,11 +78,11 @@ TEST(SampleRing, KeepsPairsInOrderAcrossTheWrap) {
 
 TEST(SampleRing, RefusesABlockThatDoesNotFitWhole) {
     host::SampleRing ring(1024);
-    std::vector<std::int16_t> block(2 * 512, 7);
+    std::vector<std::int16_t> block(std::size_t{2} * 512, 7);
     EXPECT_TRUE(ring.push(block.data(), 512));
     EXPECT_TRUE(ring.push(block.data(), 512));
     EXPECT_FALSE(ring.push(block.data(), 512)) << "full: nothing is overwritten";
-    std::vector<std::int16_t> out(2 * 100);
+    std::vector<std::int16_t> out(std::size_t{2} * 100);
     EXPECT_EQ(ring.pop(out.data(), 100), 100U);
     EXPECT_FALSE(ring.push(block.data(), 512)) << "a partial fit is still refused";
     EXPECT_EQ(ring.pop(out.data(), 100), 100U);
@@ -97,10 +97,10 @@ TEST(SampleRing, HandsEveryPairFromOneThreadToAnother) {
     host::SampleRing ring(4096);
     constexpr std::uint32_t kBlocks = 4000;
     std::thread producer([&ring] {
-        std::vector<std::int16_t> block(2 * 512);
+        std::vector<std::int16_t> block(std::size_t{2} * 512);
         for (std::uint32_t b = 0; b < kBlocks; ++b) {
-            for (std::uint32_t i = 0; i < 512; ++i) {
-                const std::uint32_t value = b * 512 + i;
+            for (std::size_t i = 0; i < 512; ++i) {
+                const std::uint32_t value = b * 512U + static_cast<std::uint32_t>(i);
                 block[2 * i] = static_cast<std::int16_t>(value & 0xFFFFU);
                 block[2 * i + 1] = static_cast<std::int16_t>(value >> 16U);
             }
@@ -109,7 +109,7 @@ TEST(SampleRing, HandsEveryPairFromOneThreadToAnother) {
             }
         }
     });
-    std::vector<std::int16_t> out(2 * 700);
+    std::vector<std::int16_t> out(std::size_t{2} * 700);
     std::uint32_t expected = 0;
     std::uint32_t wrong = 0;
     while (expected < kBlocks * 512) {
@@ -128,6 +128,7 @@ TEST(SampleRing, HandsEveryPairFromOneThreadToAnother) {
 host::ParseResult parse(std::vector<std::string> args) {
     args.insert(args.begin(), "zef-host");
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& arg : args) {
         argv.push_back(arg.data());
     }

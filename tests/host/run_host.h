@@ -76,6 +76,7 @@ inline HostRun runHost(const ScratchDir& dir, const std::vector<std::string>& ar
     std::vector<std::string> all{ZEF_HOST_EXE};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (std::string& arg : all) {
         argv.push_back(arg.data());
     }

@@ -19,7 +19,7 @@ std::uint32_t pairValue(const std::string& bytes, std::size_t pair) {
 
 TEST(HostWithSimulator, RawStdoutCarriesTheExactTestPattern) {
     ScratchDir dir;
-    constexpr std::size_t kPairs = 40 * 512;
+    constexpr std::size_t kPairs = std::size_t{40} * 512;
     const HostRun run = runHost(dir, {"--driver", "sim", "--sim-signal", "pattern", "--samples",
                                       std::to_string(kPairs), "-o", "-", "--summary-json",
                                       dir.file("summary.json")});
