@@ -88,8 +88,8 @@ inline void sealBlock(std::span<std::uint8_t, kCalibrationSize> block) {
 // Test-pattern body of sample frame n: pair i carries n * 512 + i, I the low
 // half and Q the high half, little-endian.
 inline void writePatternBody(std::uint8_t* out, std::uint32_t frameNumber) {
-    for (std::uint32_t i = 0; i < kSampleBodySize / 4; ++i) {
-        const std::uint32_t value = frameNumber * 512U + i;
+    for (std::size_t i = 0; i < kSampleBodySize / 4; ++i) {
+        const std::uint32_t value = frameNumber * 512U + static_cast<std::uint32_t>(i);
         out[4 * i + 0] = static_cast<std::uint8_t>(value);
         out[4 * i + 1] = static_cast<std::uint8_t>(value >> 8U);
         out[4 * i + 2] = static_cast<std::uint8_t>(value >> 16U);
@@ -99,7 +99,7 @@ inline void writePatternBody(std::uint8_t* out, std::uint32_t frameNumber) {
 
 // The frame number a test-pattern body carries, or -1 if any pair disagrees.
 inline std::int64_t patternFrameNumber(const std::uint8_t* body) {
-    auto word = [body](std::uint32_t i) {
+    auto word = [body](std::size_t i) {
         return static_cast<std::uint32_t>(body[4 * i]) |
                static_cast<std::uint32_t>(body[4 * i + 1]) << 8U |
                static_cast<std::uint32_t>(body[4 * i + 2]) << 16U |
@@ -109,8 +109,8 @@ inline std::int64_t patternFrameNumber(const std::uint8_t* body) {
     if (first % 512U != 0) {
         return -1;
     }
-    for (std::uint32_t i = 1; i < kSampleBodySize / 4; ++i) {
-        if (word(i) != first + i) {
+    for (std::size_t i = 1; i < kSampleBodySize / 4; ++i) {
+        if (word(i) != first + static_cast<std::uint32_t>(i)) {
             return -1;
         }
     }

@@ -51,20 +51,20 @@ enum zefsim_fault {
 };
 
 struct zefsim_counters {
-    uint64_t sample_frames_sent;   /* sample frames put on the wire */
+    uint64_t sample_frames_sent; /* sample frames put on the wire */
     uint64_t status_frames_sent;
-    uint64_t bytes_sent;           /* bytes put on the wire (after drops) */
+    uint64_t bytes_sent; /* bytes put on the wire (after drops) */
     uint64_t bytes_corrupted;
     uint64_t bytes_dropped;
-    uint64_t settings_received;    /* good settings frames */
-    uint64_t settings_rejected;    /* bad length byte or CRC */
-    uint64_t configs_accepted;     /* FPGA loads that carried a valid image */
+    uint64_t settings_received; /* good settings frames */
+    uint64_t settings_rejected; /* bad length byte or CRC */
+    uint64_t configs_accepted;  /* FPGA loads that carried a valid image */
     uint64_t configs_rejected;
-    uint64_t start_commands;       /* A5 00 00 received in normal mode */
-    uint64_t events_signalled;     /* registered RxEvent signals */
+    uint64_t start_commands;   /* A5 00 00 received in normal mode */
+    uint64_t events_signalled; /* registered RxEvent signals */
     uint64_t opens;
     uint64_t closes;
-    uint64_t bitbang_bytes;        /* bytes written in bit-bang mode */
+    uint64_t bitbang_bytes; /* bytes written in bit-bang mode */
 };
 
 /* Back to the initial state: no devices, no faults, counters zero, fast
@@ -75,8 +75,8 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_reset(void);
 /* Adds a device to the driver's list; returns its index. `held`: another
  * program holds it (opens fail with FT_DEVICE_NOT_OPENED). `cts`: CTS set in
  * the modem status. */
-ZEFSIM_API int ZEFSIM_CALL zefsim_add_device(const char* description, uint32_t location,
-                                             int held, int cts);
+ZEFSIM_API int ZEFSIM_CALL zefsim_add_device(const char* description, uint32_t location, int held,
+                                             int cts);
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_timing(int timing);
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_signal(int signal, double carrier_hz, double amplitude);
