@@ -28,12 +28,39 @@ constexpr std::uint16_t step(std::uint16_t crc, std::uint8_t byte) {
     return static_cast<std::uint16_t>((crc >> 8U) ^ kTable[(crc ^ byte) & 0xFFU]);
 }
 
-constexpr std::uint16_t compute(std::span<const std::uint8_t> bytes,
-                                std::uint16_t crc = kInitial) {
+constexpr std::uint16_t compute(std::span<const std::uint8_t> bytes, std::uint16_t crc = kInitial) {
     for (const std::uint8_t byte : bytes) {
         crc = step(crc, byte);
     }
     return crc;
+}
+
+// Slicing-by-8: table k holds the CRC effect of a byte followed by k zero
+// bytes, so eight bytes fold into the CRC with eight independent look-ups.
+inline constexpr std::array<std::array<std::uint16_t, 256>, 8> kSlicedTables = [] {
+    std::array<std::array<std::uint16_t, 256>, 8> tables{};
+    tables[0] = kTable;
+    for (std::size_t k = 1; k < tables.size(); ++k) {
+        for (std::size_t n = 0; n < 256; ++n) {
+            const std::uint16_t previous = tables[k - 1][n];
+            tables[k][n] = static_cast<std::uint16_t>((previous >> 8U) ^ kTable[previous & 0xFFU]);
+        }
+    }
+    return tables;
+}();
+
+// Same result as compute, eight bytes per step; for long runs of bytes.
+constexpr std::uint16_t computeSliced(std::span<const std::uint8_t> bytes,
+                                      std::uint16_t crc = kInitial) {
+    const auto& t = kSlicedTables;
+    const std::uint8_t* p = bytes.data();
+    std::size_t left = bytes.size();
+    for (; left >= 8; left -= 8, p += 8) {
+        crc = static_cast<std::uint16_t>(
+            t[7][(crc ^ p[0]) & 0xFFU] ^ t[6][((crc >> 8U) ^ p[1]) & 0xFFU] ^ t[5][p[2]] ^
+            t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+    }
+    return compute({p, left}, crc);
 }
 
 // Appends the CRC of bytes [0, n) at n and n + 1, low byte first.
