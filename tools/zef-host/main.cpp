@@ -33,15 +33,16 @@ void installSignalHandlers() {
 #endif
 }
 
-// A D2XX library the plug-in would find by itself.
+// A D2XX library the plug-in would find by itself under this name.
+bool installed(const char* name) {
+    zef::platform::Library library = zef::platform::loadLibrary(name);
+    const bool found = library != nullptr;
+    zef::platform::freeLibrary(library);
+    return found;
+}
+
 bool systemDriverInstalled() {
-    for (const char* name : {ZEF_HOST_D2XX_BRIDGE_FILE, ZEF_HOST_D2XX_PLAIN_FILE}) {
-        if (zef::platform::Library library = zef::platform::loadLibrary(name)) {
-            zef::platform::freeLibrary(library);
-            return true;
-        }
-    }
-    return false;
+    return installed(ZEF_HOST_D2XX_BRIDGE_FILE) || installed(ZEF_HOST_D2XX_PLAIN_FILE);
 }
 
 std::string defaultPlugin(const std::filesystem::path& here) {
@@ -89,6 +90,14 @@ int main(int argc, char** argv) {
         }
     }
     if (driver == DriverChoice::Simulated) {
+        // The plug-in tries the bridge library first: an installed one would
+        // win over the plain simulator.
+        if (!options.simBridge && installed(ZEF_HOST_D2XX_BRIDGE_FILE)) {
+            std::fprintf(stderr,
+                         "zef-host: warning: %s is installed and the plug-in prefers it to the "
+                         "simulator; give --sim-bridge to simulate that one instead\n",
+                         ZEF_HOST_D2XX_BRIDGE_FILE);
+        }
         paths.simulator = simulator;
         paths.driverName = options.simBridge ? "sim-bridge" : "sim";
     } else {
