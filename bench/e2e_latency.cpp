@@ -202,6 +202,7 @@ int main(int argc, char** argv) {
     const bool bridge = zef::deviceState.bridgeLibrary.load();
 
     // Steady streaming: sample latency, worker CPU, allocations.
+    const std::uint64_t eventsBefore = counters().events_signalled;
     const std::uint64_t cpuBefore = zef::deviceState.worker->cpuMicroseconds();
     // The unwinder loads its helpers on first use, not in the window.
     std::array<void*, 4> warmUp{};
@@ -217,6 +218,8 @@ int main(int argc, char** argv) {
     const double wall = static_cast<double>(nowMicroseconds() - wallBefore) / 1e6;
     const double cpuShare =
         static_cast<double>(zef::deviceState.worker->cpuMicroseconds() - cpuBefore) / 1e6 / wall;
+    const double eventsPerSecond =
+        static_cast<double>(counters().events_signalled - eventsBefore) / wall;
     const std::uint64_t streamingAllocations = allocations.load() - allocBefore;
     const std::uint64_t simulatorStreamingAllocations =
         simulatorAllocations.load() - simAllocBefore;
@@ -254,6 +257,8 @@ int main(int argc, char** argv) {
     std::printf("| sample latency, readable to callback: p50 / p99 | %.2f / %.2f ms (n=%zu) |\n",
                 samples.p50, samples.p99, samples.n);
     std::printf("| worker CPU while streaming | %.2f %% of one core |\n", 100.0 * cpuShare);
+    std::printf("| driver signals of RxEvent while streaming | %.0f per second |\n",
+                eventsPerSecond);
     std::printf("| heap allocations while streaming, plug-in | %llu in %llu blocks |\n",
                 static_cast<unsigned long long>(streamingAllocations),
                 static_cast<unsigned long long>(streamedBlocks));
