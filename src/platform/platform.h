@@ -49,7 +49,7 @@ class Event {
 class Mutex {
   public:
     Mutex();
-    ~Mutex();
+    ~Mutex(); // NOLINT(performance-trivially-destructible): not on POSIX
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 

@@ -14,10 +14,16 @@ namespace {
 
 std::atomic<bool> portIsOpen{false};
 
+// D2XX takes a device index or a location id in its pointer argument.
+void* asPointerArgument(DWORD value) {
+    return reinterpret_cast<void*>( // NOLINT(performance-no-int-to-ptr)
+        static_cast<std::uintptr_t>(value));
+}
+
 // Both list queries are made every time; a device counts only when both work.
 bool listDevice(DWORD index, DWORD& location, char (&description)[kDescriptionSize]) {
     std::memset(description, 0, sizeof description);
-    void* indexArg = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+    void* indexArg = asPointerArgument(index);
     const FT_STATUS locationStatus =
         FT_ListDevices(indexArg, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION);
     const FT_STATUS descriptionStatus =
@@ -37,8 +43,7 @@ bool isRelative(const char* description) {
 }
 
 FT_STATUS openByLocation(DWORD location, FT_HANDLE* handle) {
-    return FT_OpenEx(reinterpret_cast<void*>(static_cast<std::uintptr_t>(location)),
-                     FT_OPEN_BY_LOCATION, handle);
+    return FT_OpenEx(asPointerArgument(location), FT_OPEN_BY_LOCATION, handle);
 }
 
 constexpr ULONG kBaudRate = 3000000;
