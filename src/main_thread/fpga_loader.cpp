@@ -28,12 +28,6 @@ FT_STATUS write(std::span<const std::uint8_t> bytes, DWORD* written) {
                     written);
 }
 
-// For the writes whose outcome the load does not depend on.
-void writeOnce(std::size_t count) {
-    DWORD written = 0;
-    write({workBuffer.data(), count}, &written);
-}
-
 // Sends all of `bytes`, each further write starting at the first byte the
 // driver did not accept. A write that accepts nothing would repeat forever on
 // a dead link, so it ends the load like a failed one.
@@ -52,6 +46,24 @@ FT_STATUS writeWhole(std::span<const std::uint8_t> bytes) {
     return FT_OK;
 }
 
+// Every write of the load goes out whole: a device that missed its program
+// pulse, trailer or start command stays without gateware while the link looks
+// fine. A failure ends the load with its status in driverStatus, so the next
+// StartHW reopens.
+bool sendWhole(std::span<const std::uint8_t> bytes) {
+    const FT_STATUS status = writeWhole(bytes);
+    if (status != FT_OK) {
+        deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+        return false;
+    }
+    return true;
+}
+
+bool sendByte(std::uint8_t byte) {
+    workBuffer[0] = byte;
+    return sendWhole({workBuffer.data(), 1});
+}
+
 void setBitMode(UCHAR mode) {
     platform::LockGuard guard(driverLock());
     FT_SetBitMode(deviceState.deviceHandle, kBitBangOutputs, mode);
@@ -67,22 +79,19 @@ bool sendImage(const platform::Thread& worker, FpgaImage image) {
         }
         const auto chunk = bytes.subspan(offset, std::min(kImageChunkBytes, bytes.size() - offset));
         expandImageBytes(chunk, workBuffer.data());
-        const FT_STATUS status =
-            writeWhole({workBuffer.data(), chunk.size() * kBitBangBytesPerImageByte});
-        if (status != FT_OK) {
-            deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+        if (!sendWhole({workBuffer.data(), chunk.size() * kBitBangBytesPerImageByte})) {
             return false;
         }
     }
     return true;
 }
 
-void sendTrailer() {
+bool sendTrailer() {
     for (std::size_t pair = 0; pair < kTrailerPairs; ++pair) {
         workBuffer[2 * pair] = kTrailerHigh;
         workBuffer[2 * pair + 1] = kTrailerLow;
     }
-    writeOnce(2 * kTrailerPairs);
+    return sendWhole({workBuffer.data(), 2 * kTrailerPairs});
 }
 
 // Lets the bit-bang bytes leave before the port changes mode. The bridge
@@ -118,9 +127,15 @@ void discardReceived() {
     FT_RestartInTask(deviceState.deviceHandle);
 }
 
-void sendStartCommand() {
+bool sendStartCommand() {
     std::copy(kStartCommand.begin(), kStartCommand.end(), workBuffer.begin());
-    writeOnce(kStartCommand.size());
+    return sendWhole({workBuffer.data(), kStartCommand.size()});
+}
+
+// Leaves the port usable for whatever comes next.
+bool abandon() {
+    setBitMode(FT_BITMODE_RESET);
+    return false;
 }
 
 // False when the wait ended on a terminate request.
@@ -142,22 +157,23 @@ bool waitUntilReady(const platform::Thread& worker, const FpgaLoaderWaits& waits
 
 bool ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits) {
     setBitMode(FT_BITMODE_ASYNC_BITBANG);
-    workBuffer[0] = 0x00;
-    writeOnce(1);
-    waits.sleepMs(kProgramPulseMs);
-    workBuffer[0] = kProgramLine;
-    writeOnce(1);
-    waits.sleepMs(kProgramReleaseMs);
-
-    if (!sendImage(worker, image)) {
-        setBitMode(FT_BITMODE_RESET); // leave the port usable for whatever comes next
-        return false;
+    if (!sendByte(0x00)) {
+        return abandon();
     }
-    sendTrailer();
+    waits.sleepMs(kProgramPulseMs);
+    if (!sendByte(kProgramLine)) {
+        return abandon();
+    }
+    waits.sleepMs(kProgramReleaseMs);
+    if (!sendImage(worker, image) || !sendTrailer()) {
+        return abandon();
+    }
     drain(worker, waits);
     setBitMode(FT_BITMODE_RESET);
     discardReceived();
-    sendStartCommand();
+    if (!sendStartCommand()) {
+        return false;
+    }
 
     // A device that never reports ready still gets its settings sent.
     if (waitUntilReady(worker, waits)) {

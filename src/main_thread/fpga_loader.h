@@ -26,10 +26,12 @@ inline constexpr int kReadyWaitPasses = 200;
 inline constexpr std::uint32_t kReadyWaitPauseMs = 5;
 
 // Worker thread only. Loads the embedded image, starts the gateware, waits for
-// the device's ready status and then raises settingsChanged. A chunk write
-// that fails or accepts nothing abandons the load and leaves its status in
-// driverStatus, so that the next StartHW reopens the device; it then returns
-// false, as it does when the worker is asked to terminate during the image.
+// the device's ready status and then raises settingsChanged. Every write of
+// the load (program pulse, image, trailer, start command) is completed from
+// the first byte not accepted; one that fails or accepts nothing abandons the
+// load and leaves its status in driverStatus, so that the next StartHW
+// reopens the device. Returns false for an abandoned load, as for a terminate
+// request during the image.
 bool ConfigureFpga(const platform::Thread& worker);
 
 // The same with a given image and given waits.

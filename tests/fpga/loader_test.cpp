@@ -160,6 +160,27 @@ TEST_F(FpgaLoader, AFailedOrEmptyChunkWriteAbandonsTheLoad) {
     }
 }
 
+// A device that missed its program pulse, trailer or start command has no
+// gateware although the link works: the load must not pass for done.
+TEST_F(FpgaLoader, AFailedControlWriteAbandonsTheLoadToo) {
+    // Writes of a 1024-byte image: 0 pulse, 1 release, 2-5 chunks, 6 trailer, 7 start.
+    for (const std::size_t failing : {0U, 1U, 6U, 7U}) {
+        fake::install(false);
+        fake::driver.onWrite = [&](std::size_t index, DWORD size) {
+            return index == failing ? WriteReply{FT_IO_ERROR, 0} : WriteReply{FT_OK, size};
+        };
+        const Bytes image = pattern(1024);
+        EXPECT_FALSE(zef::ConfigureFpga(worker,
+                                        {static_cast<std::uint32_t>(image.size()), image.data()},
+                                        {fake::pass, fake::sleep}))
+            << "write " << failing;
+        EXPECT_EQ(fake::driver.writes, failing + 1) << "nothing written after the failure";
+        EXPECT_EQ(fake::driver.passes, 0U);
+        EXPECT_FALSE(deviceState.settingsChanged.load());
+        EXPECT_EQ(deviceState.driverStatus.load(), static_cast<std::int32_t>(FT_IO_ERROR));
+    }
+}
+
 TEST_F(FpgaLoader, ATerminateRequestStopsTheImageBetweenChunks) {
     fake::driver.onWrite = [&](std::size_t index, DWORD size) {
         if (index == 4) {
