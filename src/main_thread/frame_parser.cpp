@@ -132,13 +132,14 @@ void stepByte(ParserState& parser, std::uint8_t c) {
     }
 }
 
-// The fast path takes whole 8-byte words in bulk. A sync is a 00 after a run
-// of 24. A run carried into a stretch below kFastRunCeiling reaches 24 only
-// after 8 more cycle bytes, which make the stretch's first word all cycle; a
-// run begun inside the stretch needs 24 bytes, which cover one of its words
-// whole. So the words before the first all-cycle word hold no sync and need
-// only their CRC and their copy; runLength and previousByte follow from the
-// stretch's tail.
+// The fast path takes a stretch of bytes in bulk, looking at it in 8-byte
+// words from its start. A sync is a 00 after a run of 24. A run carried into
+// the stretch below kFastRunCeiling reaches 24 only after 8 more cycle bytes,
+// which fill the first word with the cycle; a run begun inside the stretch
+// needs 24 bytes, which cover one of its whole words. So everything before
+// the first all-cycle word, a short last word included, holds no sync and
+// needs only its CRC and its copy; runLength and previousByte follow from
+// the stretch's tail.
 constexpr std::uint32_t kFastRunCeiling = 17;
 constexpr std::size_t kWord = 8;
 
@@ -168,17 +169,17 @@ constexpr std::array<std::uint64_t, 256> kCycleWords = [] {
     return words;
 }();
 
-// Whole words from the start of `bytes` that hold no sync cycle word.
+// How much of the front of `bytes` holds no sync: up to its first all-cycle
+// word, or all of it.
 std::size_t syncFreeLength(std::span<const std::uint8_t> bytes) {
-    std::size_t n = 0;
-    for (; n + kWord <= bytes.size(); n += kWord) {
+    for (std::size_t n = 0; n + kWord <= bytes.size(); n += kWord) {
         std::uint64_t word = 0;
         std::memcpy(&word, bytes.data() + n, kWord);
         if (word == kCycleWords[bytes[n]]) {
-            break;
+            return n;
         }
     }
-    return n;
+    return bytes.size();
 }
 
 // The run length after the last of `bytes` (not empty), as stepByte would

@@ -123,7 +123,7 @@ TEST(FastParser, CycleRunWithoutTerminatorKeepsTheFrame) {
     }
 }
 
-TEST(FastParser, PassesCutAtEveryByte) {
+Bytes mixedStream() {
     Bytes stream;
     appendPatternFrame(stream, 7, 40); // a run carried well past the ceiling
     std::array<std::uint8_t, 64> block{};
@@ -131,6 +131,11 @@ TEST(FastParser, PassesCutAtEveryByte) {
     sim::appendFrame(stream, sim::kStatusType, sim::statusBody(sim::kStateReady, 53, block, block));
     const Bytes tail = bodyWithRun(5, 24, 0, 0);
     stream.insert(stream.end(), tail.begin(), tail.end());
+    return stream;
+}
+
+TEST(FastParser, PassesCutAtEveryByte) {
+    const Bytes stream = mixedStream();
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         SCOPED_TRACE(testing::Message() << "cut at " << cut);
         const Outcome outcome = expectSameOutcome(stream, {cut});
@@ -140,6 +145,19 @@ TEST(FastParser, PassesCutAtEveryByte) {
     // Three passes with both cuts inside the same body.
     for (std::size_t first = 0; first < 64; ++first) {
         expectSameOutcome(stream, {first + 30, first + 95});
+    }
+}
+
+// Short passes end in part-words, as the worker's do at the device's rate.
+TEST(FastParser, ShortPassesOfEverySize) {
+    const Bytes stream = mixedStream();
+    for (std::size_t size = 1; size <= 17; ++size) {
+        SCOPED_TRACE(testing::Message() << "passes of " << size);
+        std::vector<std::size_t> cuts;
+        for (std::size_t cut = size; cut < stream.size(); cut += size) {
+            cuts.push_back(cut);
+        }
+        EXPECT_EQ(expectSameOutcome(stream, cuts).deliveries.size(), 2U);
     }
 }
 
