@@ -21,3 +21,38 @@ if(NOT TARGET GTest::gtest)
         endif()
     endforeach()
 endif()
+
+# zef_cross_test_runtime(target libraries...): a test program linked to one of
+# our DLLs (a simulated driver) finds it under Wine through WINEPATH, not by a
+# copy beside the program, where the plug-in's own driver search would find
+# it too. One such DLL per program.
+function(zef_cross_test_runtime target)
+    if(NOT WIN32 OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
+        return()
+    endif()
+    set(dirs)
+    foreach(library ${ARGN})
+        if(NOT TARGET ${library})
+            continue()
+        endif()
+        get_target_property(type ${library} TYPE)
+        if(NOT type STREQUAL "SHARED_LIBRARY")
+            continue()
+        endif()
+        get_target_property(dir ${library} RUNTIME_OUTPUT_DIRECTORY)
+        if(NOT dir)
+            get_target_property(dir ${library} BINARY_DIR)
+        endif()
+        # Output folders are often written as $<1:folder> to stop per-config
+        # subfolders.
+        string(REGEX REPLACE "^\\$<1:(.*)>$" "\\1" dir "${dir}")
+        list(APPEND dirs ${dir})
+    endforeach()
+    list(LENGTH dirs count)
+    if(count GREATER 1)
+        message(FATAL_ERROR "${target}: links ${count} of our DLLs; WINEPATH takes one here")
+    elseif(count EQUAL 1)
+        set_property(TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR
+            env WINEPATH=${dirs} ${CMAKE_CROSSCOMPILING_EMULATOR})
+    endif()
+endfunction()

@@ -122,7 +122,7 @@ void readExports(const Image& image, PeDirectory& out) {
     const auto exports = image.at<IMAGE_EXPORT_DIRECTORY>(entry.VirtualAddress);
     out.exportSlots = exports.NumberOfFunctions;
     for (DWORD i = 0; i < exports.NumberOfNames; ++i) {
-        const auto nameRva = image.at<DWORD>(exports.AddressOfNames + i * sizeof(DWORD));
+        const auto nameRva = image.at<DWORD>(exports.AddressOfNames + i * DWORD{4});
         out.exportNames.push_back(image.stringAtRva(nameRva));
     }
 }
@@ -132,7 +132,8 @@ void readImports(const Image& image, PeDirectory& out) {
     if (entry.Size == 0) {
         return;
     }
-    for (DWORD rva = entry.VirtualAddress;; rva += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+    constexpr auto kDescriptorSize = static_cast<DWORD>(sizeof(IMAGE_IMPORT_DESCRIPTOR));
+    for (DWORD rva = entry.VirtualAddress;; rva += kDescriptorSize) {
         const auto descriptor = image.at<IMAGE_IMPORT_DESCRIPTOR>(rva);
         if (descriptor.Name == 0) {
             break;
