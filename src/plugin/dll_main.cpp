@@ -1,6 +1,8 @@
 // The library's entry routine. It runs under the loader lock, so it must not
-// wait, join, load or free anything: shutdown belongs to CloseHW, and a worker
-// still running at FreeLibrary keeps the module mapped on its own.
+// wait, join, load or free libraries: shutdown belongs to CloseHW, and a
+// worker still running at FreeLibrary keeps the module mapped on its own. So
+// an unload only ever meets a stopped worker, whose object and event it frees
+// (no waiting); at process exit it does nothing at all.
 // Thread notifications stay on, because the static runtime frees its
 // thread-local data on them.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -8,6 +10,11 @@
 #endif
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD /*reason*/, LPVOID /*reserved*/) {
+#include "entry_points.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        zef::releaseResources();
+    }
     return TRUE;
 }

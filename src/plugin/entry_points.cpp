@@ -129,13 +129,17 @@ void closeHW() {
     deviceState.firstInit.store(true);
 }
 
-void releaseOnUnload() {
-    closeHW();
+void releaseResources() {
     platform::LockGuard guard(lifecycleLock);
     delete deviceState.worker;
     deviceState.worker = nullptr;
     // The device is closed, so the driver no longer signals the event.
     delete deviceState.rxEvent.exchange(nullptr);
+}
+
+void releaseOnUnload() {
+    closeHW();
+    releaseResources();
 }
 
 int setHWLO(std::int32_t freq) {

@@ -14,7 +14,11 @@ int startHW(std::int32_t freq);
 void stopHW();
 // Stops the worker, closes the device and makes the next InitHW start over.
 void closeHW();
-// closeHW, then frees the worker and RxEvent: the library is being unloaded.
+// Frees the stopped worker and RxEvent: the library is being unloaded after
+// CloseHW (a running worker keeps a Windows module loaded, so it never gets
+// here). Waits for nothing, so it is safe under the Windows loader lock.
+void releaseResources();
+// closeHW, then releaseResources: unloading on POSIX, where nothing pins.
 void releaseOnUnload();
 int setHWLO(std::int32_t freq);
 std::int32_t getHWLO();

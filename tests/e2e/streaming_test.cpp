@@ -127,7 +127,7 @@ namespace zef::test {
 namespace {
 
 TEST_F(SimulatedInstrument, AbandonedLoadWaitsForTheNextStart) {
-    zefsim_set_fault(ZEFSIM_FAIL_WRITES, 3); // program pulse, release, first chunk
+    zefsim_set_fault(ZEFSIM_FAIL_WRITES, 1); // the program pulse
     zef::setCallback(&recordBlock);
     ASSERT_TRUE(zef::initHW(nullptr, nullptr, nullptr));
     ASSERT_TRUE(waitUntil([] { return zef::deviceState.driverStatus.load() == 4; }));

@@ -106,8 +106,7 @@ template <typename Cycle> std::uintptr_t handlesLeftBy(Cycle cycle) {
 
 // MinGW's static C++ runtime itself leaves a handle or two per load of any
 // DLL; a session of the plug-in must add none to that.
-// Disabled: the event that InitHW creates outlives CloseHW and the unload.
-TEST(LoadCycle, DISABLED_InitAndCloseAddNoHandlesToABareLoad) {
+TEST(LoadCycle, InitAndCloseAddNoHandlesToABareLoad) {
     handlesLeftBy([] { PluginLibrary plugin(ZEF_PLUGIN_PATH); }); // settle lazy set-up
     const std::uintptr_t bare = handlesLeftBy([] { PluginLibrary plugin(ZEF_PLUGIN_PATH); });
     const std::uintptr_t session = handlesLeftBy([] {
