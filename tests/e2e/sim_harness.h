@@ -27,9 +27,10 @@ struct Delivery {
     std::atomic<std::uint64_t> badCount{0};   // count argument other than 512
     std::atomic<std::uint64_t> badPattern{0}; // body that is no test-pattern frame
     std::atomic<std::uint64_t> outOfOrder{0}; // repeated or reordered frame
-    std::atomic<std::uint64_t> restarts{0};   // numbering back near 0: a new configuration
+    std::atomic<std::uint64_t> restarts{0};   // a new configuration numbers from 0 again
     std::atomic<std::uint64_t> gaps{0};       // frames skipped between two deliveries
     std::atomic<std::int64_t> lastFrame{-1};
+    std::atomic<std::uint64_t> configuration{0}; // the simulator's count at the last delivery
 
     // A capture of consecutive blocks: armed by the test, filled by the
     // worker, handed back with `captured` (release/acquire).
@@ -53,13 +54,11 @@ struct Delivery {
         restarts = 0;
         gaps = 0;
         lastFrame = -1;
+        configuration = 0;
     }
 };
 
 inline Delivery delivery;
-
-// The device numbers its frames from 0 after each configuration.
-inline constexpr std::int64_t kRestartWindow = 4096;
 
 extern "C" inline void EXTIO_CALLBACK_CALL recordBlock(int count, int /*status*/,
                                                        float /*iqOffset*/, void* data) {
@@ -79,10 +78,18 @@ extern "C" inline void EXTIO_CALLBACK_CALL recordBlock(int count, int /*status*/
     if (frame < 0) {
         ++delivery.badPattern;
     } else {
-        const std::int64_t previous = delivery.lastFrame.exchange(frame);
-        if (previous >= 0 && frame < previous && frame < kRestartWindow) {
+        // The device numbers its frames from 0 after each configuration; the
+        // loader purges what the old one left queued, so the first frame
+        // after a new configuration starts a new sequence.
+        zefsim_counters sim{};
+        zefsim_get_counters(&sim);
+        std::int64_t previous = delivery.lastFrame.exchange(frame);
+        if (delivery.configuration.exchange(sim.configs_accepted) != sim.configs_accepted &&
+            previous >= 0) {
             ++delivery.restarts;
-        } else if (previous >= 0 && frame <= previous) {
+            previous = -1;
+        }
+        if (previous >= 0 && frame <= previous) {
             ++delivery.outOfOrder;
         } else if (previous >= 0 && frame > previous + 1) {
             delivery.gaps += static_cast<std::uint64_t>(frame - previous - 1);
