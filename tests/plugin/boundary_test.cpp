@@ -14,63 +14,63 @@ using zef::test::PluginLibrary;
 
 TEST(Boundary, ConstantsAndDefaults) {
     PluginLibrary plugin(ZEF_PLUGIN_PATH);
-    EXPECT_EQ(plugin.GetHWLO(), 0) << "before InitHW";
-    EXPECT_EQ(plugin.GetHWSR(), 65104);
-    EXPECT_TRUE(plugin.OpenHW());
-    EXPECT_EQ(plugin.GetStatus(), 0);
+    EXPECT_EQ(plugin->GetHWLO(), 0) << "before InitHW";
+    EXPECT_EQ(plugin->GetHWSR(), 65104);
+    EXPECT_TRUE(plugin->OpenHW());
+    EXPECT_EQ(plugin->GetStatus(), 0);
 
     char name[64];
     char model[64];
     std::memset(name, 'x', sizeof name);
     std::memset(model, 'x', sizeof model);
     int type = 0;
-    EXPECT_TRUE(plugin.InitHW(name, model, &type)) << "true even without a device";
+    EXPECT_TRUE(plugin->InitHW(name, model, &type)) << "true even without a device";
     EXPECT_STREQ(name, "ZEF418 v3.02");
     EXPECT_STREQ(model, "3.xx");
     EXPECT_EQ(type, 3);
-    EXPECT_EQ(plugin.GetHWLO(), 7050000);
-    EXPECT_EQ(plugin.StartHW(7100000), 512) << "512 whatever the link does";
-    EXPECT_EQ(plugin.GetHWLO(), 7100000);
-    EXPECT_EQ(plugin.SetHWLO(14200000), 0);
-    EXPECT_EQ(plugin.GetHWLO(), 14200000);
-    plugin.StopHW();
-    plugin.CloseHW();
+    EXPECT_EQ(plugin->GetHWLO(), 7050000);
+    EXPECT_EQ(plugin->StartHW(7100000), 512) << "512 whatever the link does";
+    EXPECT_EQ(plugin->GetHWLO(), 7100000);
+    EXPECT_EQ(plugin->SetHWLO(14200000), 0);
+    EXPECT_EQ(plugin->GetHWLO(), 14200000);
+    plugin->StopHW();
+    plugin->CloseHW();
 }
 
 TEST(Boundary, StartBeforeInitStillReturnsTheBlockSize) {
     PluginLibrary plugin(ZEF_PLUGIN_PATH);
-    EXPECT_EQ(plugin.StartHW(7050000), 512);
-    EXPECT_EQ(plugin.GetHWLO(), 7050000);
+    EXPECT_EQ(plugin->StartHW(7050000), 512);
+    EXPECT_EQ(plugin->GetHWLO(), 7050000);
 }
 
 TEST(Boundary, AnyCallOrderIsHarmless) {
     PluginLibrary plugin(ZEF_PLUGIN_PATH);
-    plugin.HideGUI();
-    plugin.StopHW();
-    plugin.CloseHW();
-    plugin.CloseHW();
-    plugin.ShowGUI();
-    plugin.RawDataReady(65104, nullptr, nullptr, 0);
-    plugin.IFLimitsChanged(-1, 1);
-    plugin.SetCallback(nullptr);
-    plugin.TuneChanged(7050000);
-    plugin.ModeChanged('U');
-    EXPECT_TRUE(plugin.InitHW(nullptr, nullptr, nullptr));
-    EXPECT_EQ(plugin.StartHW(0), 512);
-    plugin.CloseHW();
-    EXPECT_TRUE(plugin.InitHW(nullptr, nullptr, nullptr)) << "InitHW again after CloseHW";
-    plugin.CloseHW();
+    plugin->HideGUI();
+    plugin->StopHW();
+    plugin->CloseHW();
+    plugin->CloseHW();
+    plugin->ShowGUI();
+    plugin->RawDataReady(65104, nullptr, nullptr, 0);
+    plugin->IFLimitsChanged(-1, 1);
+    plugin->SetCallback(nullptr);
+    plugin->TuneChanged(7050000);
+    plugin->ModeChanged('U');
+    EXPECT_TRUE(plugin->InitHW(nullptr, nullptr, nullptr));
+    EXPECT_EQ(plugin->StartHW(0), 512);
+    plugin->CloseHW();
+    EXPECT_TRUE(plugin->InitHW(nullptr, nullptr, nullptr)) << "InitHW again after CloseHW";
+    plugin->CloseHW();
 }
 
 TEST(Boundary, LoadAndUnloadManyTimes) {
     for (int round = 0; round < 100; ++round) {
         PluginLibrary plugin(ZEF_PLUGIN_PATH);
         int type = 0;
-        ASSERT_TRUE(plugin.InitHW(nullptr, nullptr, &type));
-        ASSERT_EQ(plugin.StartHW(7050000), 512);
-        plugin.StopHW();
+        ASSERT_TRUE(plugin->InitHW(nullptr, nullptr, &type));
+        ASSERT_EQ(plugin->StartHW(7050000), 512);
+        plugin->StopHW();
         if (round % 2 == 0) {
-            plugin.CloseHW();
+            plugin->CloseHW();
         }
     }
 }

@@ -2,6 +2,7 @@
 // entry points each exports, and how a host preloads one so that the
 // plug-in's bare-name load finds it.
 #include "platform/platform.h"
+#include "usb_func/driver_table.h"
 
 #include <gtest/gtest.h>
 
@@ -12,40 +13,10 @@
 
 namespace {
 
-#if defined(_WIN32)
-constexpr const char* kPlainFile = "ftd2xx.dll";
-constexpr const char* kBridgeFile = "lin_ftd2xx.dll";
-#else
-constexpr const char* kPlainFile = "libftd2xx.so";
-constexpr const char* kBridgeFile = "liblin_ftd2xx.so";
-#endif
-
-constexpr std::array<const char*, 24> kNames = {
-    "FT_Open",
-    "FT_Close",
-    "FT_Read",
-    "FT_Write",
-    "FT_GetQueueStatus",
-    "FT_ResetDevice",
-    "FT_SetBaudRate",
-    "FT_SetTimeouts",
-    "FT_SetLatencyTimer",
-    "FT_ListDevices",
-    "FT_OpenEx",
-    "FT_CreateDeviceInfoList",
-    "FT_SetBitMode",
-    "FT_StopInTask",
-    "FT_RestartInTask",
-    "FT_Purge",
-    "FT_CyclePort",
-    "FT_SetDataCharacteristics",
-    "FT_GetModemStatus",
-    "FT_SetFlowControl",
-    "FT_SetRts",
-    "FT_SetChars",
-    "FT_SetEventNotification",
-    "FT_GetStatus",
-};
+// The names the plug-in binds, in its slot order.
+constexpr const auto& kNames = zef::kSlotNames;
+constexpr const char* kPlainFile = zef::kPlainLibraryFile;
+constexpr const char* kBridgeFile = zef::kBridgeLibraryFile;
 
 struct Variant {
     const char* folder;

@@ -69,9 +69,9 @@ void initAndStream(PluginLibrary& plugin) {
     char name[64] = {};
     char model[64] = {};
     int type = 0;
-    ASSERT_TRUE(plugin.InitHW(name, model, &type));
-    ASSERT_EQ(plugin.StartHW(kLo), 512);
-    plugin.StopHW();
+    ASSERT_TRUE(plugin->InitHW(name, model, &type));
+    ASSERT_EQ(plugin->StartHW(kLo), 512);
+    plugin->StopHW();
 }
 
 TEST(LoadCycle, CloseHWBeforeEachUnloadLeavesNothingBehind) {
@@ -80,13 +80,13 @@ TEST(LoadCycle, CloseHWBeforeEachUnloadLeavesNothingBehind) {
     { // the first load may set up lasting process-wide things in the system
         PluginLibrary plugin(ZEF_PLUGIN_PATH);
         initAndStream(plugin);
-        plugin.CloseHW();
+        plugin->CloseHW();
     }
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         {
             PluginLibrary plugin(ZEF_PLUGIN_PATH);
             initAndStream(plugin);
-            plugin.CloseHW();
+            plugin->CloseHW();
         }
         ASSERT_TRUE(eventually([] { return !pluginMapped(); })) << "still mapped, cycle " << cycle;
         ASSERT_TRUE(eventually([&] { return threadsInProcess() == threads; }))
@@ -112,7 +112,7 @@ TEST(LoadCycle, InitAndCloseAddNoHandlesToABareLoad) {
     const std::uintptr_t session = handlesLeftBy([] {
         PluginLibrary plugin(ZEF_PLUGIN_PATH);
         initAndStream(plugin);
-        plugin.CloseHW();
+        plugin->CloseHW();
     });
     EXPECT_LE(session, bare + 2) << "per " << kCycles << " sessions";
 }
@@ -134,7 +134,7 @@ TEST(LoadCycle, UnloadWithoutCloseHWKeepsOneWorkerAlive) {
     }
     { // a later host session that closes properly releases everything
         PluginLibrary plugin(ZEF_PLUGIN_PATH);
-        plugin.CloseHW();
+        plugin->CloseHW();
     }
     EXPECT_TRUE(eventually([] { return !pluginMapped(); }));
     EXPECT_TRUE(eventually([&] { return threadsInProcess() == threads; }));
@@ -144,8 +144,8 @@ TEST(LoadCycle, CloseHWWithoutInitHWUnloadsCleanly) {
     const unsigned threads = threadsInProcess();
     for (int cycle = 0; cycle < 10; ++cycle) {
         PluginLibrary plugin(ZEF_PLUGIN_PATH);
-        plugin.StopHW();
-        plugin.CloseHW();
+        plugin->StopHW();
+        plugin->CloseHW();
     }
     EXPECT_TRUE(eventually([] { return !pluginMapped(); }));
     EXPECT_EQ(threadsInProcess(), threads);
