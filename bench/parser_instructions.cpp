@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < repeats; ++i) {
         parseRecorded(fast ? &zef::parseBytes : &zef::parseBytesReference, stream, worker);
     }
-    if (zef_bench::deliveredBlocks < 128U * static_cast<unsigned>(repeats)) {
+    if (zef_bench::deliveredBlocks < std::uint64_t{128} * static_cast<unsigned>(repeats)) {
         std::fprintf(stderr, "frames were lost\n");
         return 1;
     }

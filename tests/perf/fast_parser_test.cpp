@@ -60,7 +60,7 @@ Outcome run(Core core, const Bytes& stream, const std::vector<std::size_t>& cuts
 // Returns the reference's outcome after checking that the fast path agrees.
 Outcome expectSameOutcome(const Bytes& stream, const std::vector<std::size_t>& cuts = {}) {
     const Outcome fast = run(&zef::parseBytes, stream, cuts);
-    const Outcome reference = run(&zef::parseBytesReference, stream, cuts);
+    Outcome reference = run(&zef::parseBytesReference, stream, cuts);
     EXPECT_EQ(fast.deliveries, reference.deliveries);
     EXPECT_EQ(fast.ready, reference.ready);
     EXPECT_EQ(fast.model, reference.model);
