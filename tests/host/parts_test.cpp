@@ -1,8 +1,8 @@
 // The host's inner parts: the spectrum peak, the callback's ring, the
 // command line.
+#include "fft_peak.h"
 #include "options.h"
 #include "sample_ring.h"
-#include "spectrum.h"
 
 #include <gtest/gtest.h>
 

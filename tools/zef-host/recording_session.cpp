@@ -1,10 +1,10 @@
 #include "recording_session.h"
 
 #include "extio_plugin.h"
+#include "fft_peak.h"
 #include "host_callback.h"
 #include "sample_ring.h"
 #include "simulated_instrument.h"
-#include "spectrum.h"
 #include "summary.h"
 #include "terminal.h"
 

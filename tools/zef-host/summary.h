@@ -1,8 +1,8 @@
 // What a run did, for people (text) and for scripts and tests (JSON).
 #pragma once
 
+#include "fft_peak.h"
 #include "iq_writers.h"
-#include "spectrum.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "spectrum.h"
+#include "fft_peak.h"
 
 #include <kissfft/kissfft.hh>
 
