@@ -2,13 +2,10 @@
 // effect on the delivered samples.
 #include "sim_harness.h"
 
+#include "fft_peak.h"
 #include "sim/settings_decoder.h"
 
-#include <cmath>
-#include <complex>
-#include <numbers>
 #include <optional>
-#include <vector>
 
 namespace zef::test {
 namespace {
@@ -79,53 +76,15 @@ TEST_F(SimulatedInstrument, FailedFrameWriteMakesTheNextStartReopen) {
     ASSERT_TRUE(waitUntil([] { return lastSettings()->tuneFrequency == 7055000; }));
 }
 
-// Strongest bin of the captured I/Q, as a frequency offset in hertz.
-double peakOffsetHz(const std::vector<std::complex<double>>& samples) {
-    const std::size_t n = samples.size();
-    std::vector<std::complex<double>> x = samples;
-    for (std::size_t i = 1, j = 0; i < n; ++i) { // in-place radix-2 FFT
-        std::size_t bit = n >> 1U;
-        for (; (j & bit) != 0; bit >>= 1U) {
-            j ^= bit;
-        }
-        j ^= bit;
-        if (i < j) {
-            std::swap(x[i], x[j]);
-        }
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1U) {
-        const double angle = -2.0 * std::numbers::pi / static_cast<double>(len);
-        const std::complex<double> step(std::cos(angle), std::sin(angle));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> w(1.0, 0.0);
-            for (std::size_t k = 0; k < len / 2; ++k) {
-                const auto u = x[i + k];
-                const auto v = x[i + k + len / 2] * w;
-                x[i + k] = u + v;
-                x[i + k + len / 2] = u - v;
-                w *= step;
-            }
-        }
-    }
-    std::size_t best = 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if (std::abs(x[k]) > std::abs(x[best])) {
-            best = k;
-        }
-    }
-    const double bin = 65104.0 / static_cast<double>(n);
-    const auto signedBin = static_cast<double>(best) - (best >= n / 2 ? static_cast<double>(n) : 0);
-    return signedBin * bin;
-}
-
+// Strongest frequency of the captured I/Q, as an offset from the LO in hertz.
 double capturedPeak() {
     delivery.armCapture();
     EXPECT_TRUE(waitUntil([] { return delivery.captured.load(std::memory_order_acquire); }));
-    std::vector<std::complex<double>> samples;
-    for (std::size_t i = 0; i + 1 < delivery.capture.size(); i += 2) {
-        samples.emplace_back(delivery.capture[i], delivery.capture[i + 1]);
-    }
-    return peakOffsetHz(samples);
+    host::SpectrumAnalyzer analyzer(65104, Delivery::kCaptureBlocks * 512);
+    analyzer.add(delivery.capture.data(), Delivery::kCaptureBlocks * 512);
+    const auto peak = analyzer.peak();
+    EXPECT_TRUE(peak.has_value());
+    return peak ? peak->offsetHz : 0.0;
 }
 
 TEST_F(SimulatedInstrument, CarrierAppearsAtItsOffsetFromTheLo) {
