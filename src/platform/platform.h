@@ -81,7 +81,7 @@ class ModulePin {
     void release(); // nothing when not held
 
   private:
-    void* module_ = nullptr;
+    [[maybe_unused]] void* module_ = nullptr; // Windows only
 };
 
 // A thread object whose body is `runLoop`. The body polls
