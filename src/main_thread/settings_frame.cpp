@@ -2,6 +2,7 @@
 
 #include "crc16.h"
 #include "plugin/device_state.h"
+#include "sent_settings.h"
 #include "stream_parser.h"
 #include "usb_func/driver_lock.h"
 #include "usb_func/driver_table.h"
@@ -130,6 +131,9 @@ void sendSettingsFrame(const platform::Thread& worker) {
     const SettingsFrame frame = buildSettingsFrame(currentInputs());
     const FT_STATUS status = writeToDevice(frame.data(), frame.size());
     deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+    if (status == FT_OK) {
+        noteSettingsSent(frame);
+    }
     // Lowered only after the write, so an acknowledgement already queued in
     // the driver also ends the wait.
     deviceState.settingsAcked.store(false);
