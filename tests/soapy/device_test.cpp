@@ -152,7 +152,7 @@ TEST_F(SoapyInstrument, TuneAndModeSettingsComputeTheTuneWord) {
     ASSERT_EQ(info.size(), 2U);
     EXPECT_EQ(info[0].key, "tune");
     EXPECT_EQ(info[1].key, "mode");
-    EXPECT_EQ(info[1].options.size(), 6U);
+    EXPECT_EQ(info[1].options.size(), 7U);
 
     device.writeSetting("mode", "U");
     device.writeSetting("tune", "7050000");
