@@ -222,7 +222,7 @@ std::string ZefDevice::readSetting(const std::string& key) const {
                 return option.value;
             }
         }
-        return kNoMode; // a letter the module does not offer: the core holds code 0
+        return kNoMode; // not reached: every mode code has its option
     }
     return SoapySDR::Device::readSetting(key);
 }
