@@ -168,12 +168,13 @@ void loadGateware(std::uint32_t loadsBefore, std::chrono::milliseconds timeout) 
 }
 
 // The first settings frame follows the ready status at once; waiting for it
-// lets getHardwareInfo show its codes from the start.
+// lets getHardwareInfo show its codes from the start. The limit is only for
+// a machine so busy that the worker is late.
 void awaitFirstSettings(std::uint64_t framesBefore) {
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
     while (instrument::state().lastSettings.frames <= framesBefore) {
         if (Clock::now() > deadline) {
-            SoapySDR::log(SOAPY_SDR_DEBUG, "ZEF418: no settings frame went out within 1 s of "
+            SoapySDR::log(SOAPY_SDR_DEBUG, "ZEF418: no settings frame went out within 3 s of "
                                            "the ready status");
             return;
         }
