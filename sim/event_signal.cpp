@@ -3,7 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <pthread.h>
+#include "platform/d2xx_event_handle.h"
 #endif
 
 namespace zef::sim {
@@ -16,19 +16,9 @@ bool signalDriverEvent(void* param) {
 
 #else
 
-namespace {
-
-// FTDI's Linux layout; the host owns it.
-struct EVENT_HANDLE {
-    pthread_cond_t eCondVar;
-    pthread_mutex_t eMutex;
-    int iVar;
-};
-
-} // namespace
-
+// The host owns the handle.
 bool signalDriverEvent(void* param) {
-    auto* handle = static_cast<EVENT_HANDLE*>(param);
+    auto* handle = static_cast<platform::EVENT_HANDLE*>(param);
     pthread_mutex_lock(&handle->eMutex);
     pthread_cond_signal(&handle->eCondVar);
     pthread_mutex_unlock(&handle->eMutex);

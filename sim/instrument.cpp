@@ -1,6 +1,7 @@
 #include "instrument.h"
 
 #include "sim/device_frames.h"
+#include "zef/sample_rate.h"
 
 #include <array>
 #include <span>
@@ -9,9 +10,9 @@ namespace zef::sim {
 
 namespace {
 
-// One sample frame every 512 pairs at 65104 pairs per second.
-constexpr std::uint64_t kFrameTicksPerSecond = 65104;
-constexpr std::uint64_t kFrameTicks = 512ULL * 1000000ULL;
+// One sample frame every kBlockPairs pairs at kSampleRate pairs per second.
+constexpr auto kFrameTicksPerSecond = static_cast<std::uint64_t>(kSampleRate);
+constexpr std::uint64_t kFrameTicks = std::uint64_t{kBlockPairs} * 1000000ULL;
 // A late clock (a stopped process) restarts rather than bursting.
 constexpr std::uint64_t kMaxBacklogFrames = 256;
 

@@ -1,6 +1,7 @@
 #include "sample_source.h"
 
 #include "sim/device_frames.h"
+#include "zef/sample_rate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +30,8 @@ void SampleSource::writeBody(std::uint8_t* body, std::uint64_t frameNumber, Envi
         return;
     }
     const double loHz = static_cast<double>(env.loWord) / kTuningWordPerHz;
-    const double step = 2.0 * std::numbers::pi * (env.signal.carrierHz - loHz) / kSampleRate;
+    const double step =
+        2.0 * std::numbers::pi * (env.signal.carrierHz - loHz) / static_cast<double>(kSampleRate);
     const double amplitude = env.signal.amplitude;
     for (std::size_t i = 0; i < kSampleBodySize / 4; ++i) {
         const std::uint16_t inPhase = toSample(amplitude * std::cos(phase_) + noise(env.noiseRng));

@@ -8,7 +8,6 @@
 
 namespace zef::sim {
 
-inline constexpr double kSampleRate = 65104.0;
 inline constexpr double kTuningWordPerHz = 21.47483648;
 
 class SampleSource {

@@ -1,7 +1,9 @@
 // A bounded ring of fixed-size sample blocks, preallocated, between the worker
 // (push) and the reader (read). When full, a push drops the oldest block: the
-// reader gets the freshest samples and one overflow mark at the gap. Not
-// thread-safe by itself; the stream guards it with its lock.
+// reader gets the freshest samples and one overflow mark at the gap. Every
+// block keeps its number in the stream, so the reader knows where in time
+// its next element lies, gaps included. Not thread-safe by itself; the
+// stream guards it with its lock.
 #pragma once
 
 #include <algorithm>
@@ -16,7 +18,7 @@ class BlockRing {
     // `blockElements` complex elements of two int16 (I, Q) per block.
     BlockRing(std::size_t capacityBlocks, std::size_t blockElements)
         : capacity_(std::max<std::size_t>(capacityBlocks, 1)), blockElements_(blockElements),
-          storage_(capacity_ * blockElements * 2) {}
+          storage_(capacity_ * blockElements * 2), numbers_(capacity_) {}
 
     [[nodiscard]] std::size_t capacity() const { return capacity_; }
     [[nodiscard]] std::size_t blocks() const { return count_; }
@@ -32,9 +34,21 @@ class BlockRing {
             dropOldest();
             kept = false;
         }
-        std::copy_n(block, blockElements_ * 2, slot((head_ + count_) % capacity_));
+        const std::size_t index = (head_ + count_) % capacity_;
+        std::copy_n(block, blockElements_ * 2, slot(index));
+        numbers_[index] = nextNumber_++;
         ++count_;
         return kept;
+    }
+
+    // The next `blocks` blocks never came (an outage): numbering skips them.
+    void skip(std::uint64_t blocks) { nextNumber_ += blocks; }
+
+    // Elements since the first block pushed after the last clear, up to the
+    // next one to read (the first of the next block pushed when empty).
+    [[nodiscard]] std::uint64_t nextElement() const {
+        const std::uint64_t block = count_ != 0 ? numbers_[head_] : nextNumber_;
+        return block * blockElements_ + offset_;
     }
 
     // True once after blocks were dropped; the next read starts after the gap.
@@ -74,6 +88,7 @@ class BlockRing {
         count_ = 0;
         offset_ = 0;
         overflow_ = false;
+        nextNumber_ = 0;
     }
 
   private:
@@ -90,6 +105,8 @@ class BlockRing {
     std::size_t capacity_;
     std::size_t blockElements_;
     std::vector<std::int16_t> storage_;
+    std::vector<std::uint64_t> numbers_; // each slot's block number
+    std::uint64_t nextNumber_ = 0;
     std::size_t head_ = 0;   // oldest block
     std::size_t count_ = 0;  // blocks buffered
     std::size_t offset_ = 0; // elements of the oldest block already read

@@ -1,32 +1,17 @@
 // Discovery and registration under the driver key "zef".
 #include "ZefDevice.hpp"
 
-#include "platform/platform.h"
-#include "usb_func/driver_lock.h"
-#include "usb_func/driver_table.h"
-#include "usb_func/open_device.h"
-
+#include <SoapySDR/Logger.hpp>
 #include <SoapySDR/Registry.hpp>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 
 namespace zef::soapy {
 
 namespace {
-
-std::string hexLocation(std::uint32_t location) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", location);
-    return text;
-}
-
-bool isInstrument(const char* description) {
-    return std::strcmp(description, kDescriptionKr27xx) == 0 ||
-           std::strcmp(description, kDescriptionZef418) == 0;
-}
 
 // Location given as the find result spells it ("0x2101") or in decimal.
 bool locationMatches(const SoapySDR::Kwargs& args, std::uint32_t location) {
@@ -45,38 +30,31 @@ SoapySDR::Device* makeDevice(const SoapySDR::Kwargs& args) {
 
 } // namespace
 
-// Only listing calls, under the driver lock: SoapySDR runs find functions
-// concurrently, possibly while a device of ours streams.
+std::string hexLocation(std::uint32_t location) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", location);
+    return text;
+}
+
+// SoapySDR runs find functions concurrently, possibly while a device of ours
+// streams; the listing opens nothing and is safe for that.
 SoapySDR::KwargsList findInstruments(const SoapySDR::Kwargs& args) {
     SoapySDR::KwargsList found;
-    platform::LockGuard guard(driverLock());
-    if (BindDriver() != 0) {
+    const instrument::Listing listing = instrument::list();
+    if (listing.status != 0) {
+        SoapySDR::logf(SOAPY_SDR_DEBUG, "ZEF418: find lists nothing: %s",
+                       instrument::describeStatus(listing.status).c_str());
         return found;
     }
-    DWORD count = 0;
-    if (FT_CreateDeviceInfoList(&count) != FT_OK) {
-        return found;
-    }
-    for (DWORD index = 0; index < count; ++index) {
-        // D2XX takes the index in a pointer argument.
-        void* indexArg = reinterpret_cast<void*>( // NOLINT(performance-no-int-to-ptr)
-            static_cast<std::uintptr_t>(index));
-        DWORD location = 0;
-        char description[kDescriptionSize] = {};
-        if (FT_ListDevices(indexArg, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION) != FT_OK ||
-            FT_ListDevices(indexArg, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) !=
-                FT_OK) {
-            continue;
-        }
-        description[kDescriptionSize - 1] = '\0';
-        if (!isInstrument(description) || !locationMatches(args, location)) {
+    for (const instrument::Listed& listed : listing.instruments) {
+        if (!locationMatches(args, listed.location)) {
             continue;
         }
         SoapySDR::Kwargs device;
         device["driver"] = kDriverKey;
-        device["label"] = std::string(description) + " @ " + hexLocation(location);
-        device["description"] = description;
-        device["location"] = hexLocation(location);
+        device["label"] = listed.description + " @ " + hexLocation(listed.location);
+        device["description"] = listed.description;
+        device["location"] = hexLocation(listed.location);
         found.push_back(device);
     }
     return found;

@@ -1,39 +1,39 @@
-// Opening and closing the instrument, and everything that is not streaming:
-// identification, antenna, frequency, sample rate and device settings.
+// Everything that is neither opening nor streaming: antenna, frequency,
+// sample rate, the gain and bandwidth the instrument lacks, and the device
+// settings.
 #include "ZefDevice.hpp"
 
-#include "plugin/device_state.h"
-#include "plugin/entry_points.h"
-#include "plugin/tuning.h"
+#include <SoapySDR/Logger.hpp>
 
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 namespace zef::soapy {
 
 namespace {
 
-// The core's state is process-wide: one open device at a time.
-std::atomic<bool> deviceOpen{false};
-
 constexpr const char* kAntenna = "RX";
 constexpr const char* kFrequencyComponent = "RF";
 
+// Mode code 0 (no mode, no offset) reads back as "none", which is also the
+// default before any mode is written.
+constexpr const char* kNoMode = "none";
+
 struct ModeOption {
-    char letter;
+    char letter; // '\0': mode code 0
+    const char* value;
     const char* name;
 };
-constexpr std::array<ModeOption, 6> kModes{{
-    {'C', "CW"},
-    {'U', "USB"},
-    {'L', "LSB"},
-    {'A', "AM"},
-    {'F', "FM"},
-    {'E', "ECSS"},
+constexpr std::array<ModeOption, 7> kModes{{
+    {'\0', kNoMode, "None (code 0, no offset)"},
+    {'C', "C", "CW"},
+    {'U', "U", "USB"},
+    {'L', "L", "LSB"},
+    {'A', "A", "AM"},
+    {'F', "F", "FM"},
+    {'E', "E", "ECSS"},
 }};
 
 void checkChannel(int direction, size_t channel) {
@@ -61,105 +61,7 @@ double parseNumber(const std::string& key, const std::string& value) {
     return number;
 }
 
-std::chrono::milliseconds readyTimeout(const SoapySDR::Kwargs& args) {
-    const auto given = args.find("ready_timeout");
-    if (given == args.end()) {
-        return kDefaultReadyTimeout;
-    }
-    const double seconds = parseNumber("ready_timeout", given->second);
-    if (!(seconds > 0.0 && seconds < 600.0)) {
-        throw std::invalid_argument("ZEF418: ready_timeout must be between 0 and 600 seconds");
-    }
-    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
-}
-
-// FPGA configuration runs on the worker; it ends with the ready status or,
-// when a write fails, with a driver status that is no longer 0.
-bool waitUntilReady(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!deviceState.deviceReady.load()) {
-        if (deviceState.driverStatus.load() != 0 || std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-void openInstrument(const SoapySDR::Kwargs& args, SoapySDR::Kwargs& identity) {
-    const std::chrono::milliseconds timeout = readyTimeout(args);
-    // The core's open falls back to any FTDI device; never let it.
-    const SoapySDR::KwargsList listed = findInstruments(args);
-    if (listed.empty()) {
-        throw std::runtime_error("ZEF418: no instrument found (is the D2XX library "
-                                 "libftd2xx.so installed and the device plugged in?)");
-    }
-    identity = listed.front();
-    char name[64];
-    char model[64];
-    int type = 0;
-    zef::initHW(name, model, &type);
-    const std::int32_t status = deviceState.driverStatus.load();
-    if (status != 0) {
-        throw std::runtime_error("ZEF418: could not open the instrument (driver status " +
-                                 std::to_string(status) + ")");
-    }
-    // The first settings frame carries the default local oscillator's word.
-    zef::setHWLO(zef::getHWLO());
-    if (!waitUntilReady(timeout)) {
-        throw std::runtime_error("ZEF418: the instrument did not report ready within " +
-                                 std::to_string(timeout.count()) +
-                                 " ms after FPGA configuration (driver status " +
-                                 std::to_string(deviceState.driverStatus.load()) + ")");
-    }
-}
-
 } // namespace
-
-ZefDevice::ZefDevice(const SoapySDR::Kwargs& args) {
-    if (deviceOpen.exchange(true)) {
-        throw std::runtime_error("ZEF418: one device per process is supported, and one is "
-                                 "already open");
-    }
-    try {
-        openInstrument(args, identity_);
-    } catch (...) {
-        zef::closeHW();
-        deviceOpen.store(false);
-        throw;
-    }
-}
-
-ZefDevice::~ZefDevice() {
-    zef::stopHW();
-    zef::closeHW();
-    detachStream();
-    deviceOpen.store(false);
-}
-
-std::string ZefDevice::getDriverKey() const {
-    return kDriverKey;
-}
-
-std::string ZefDevice::getHardwareKey() const {
-    return "ZEF418";
-}
-
-SoapySDR::Kwargs ZefDevice::getHardwareInfo() const {
-    SoapySDR::Kwargs info = identity_;
-    info.erase("driver");
-    info["model"] = std::to_string(deviceState.deviceModel.load());
-    info["driver_library"] = deviceState.bridgeLibrary.load() ? "lin_ftd2xx" : "ftd2xx";
-    return info;
-}
-
-size_t ZefDevice::getNumChannels(int direction) const {
-    return direction == SOAPY_SDR_RX ? 1 : 0;
-}
-
-bool ZefDevice::getFullDuplex(int /*direction*/, size_t /*channel*/) const {
-    return false;
-}
 
 std::vector<std::string> ZefDevice::listAntennas(int direction, size_t channel) const {
     checkChannel(direction, channel);
@@ -189,7 +91,7 @@ void ZefDevice::setFrequency(int direction, size_t channel, const std::string& n
     if (name != kFrequencyComponent) {
         throw std::invalid_argument("ZEF418: unknown frequency component \"" + name + "\"");
     }
-    zef::setHWLO(toHz(frequency, "frequency"));
+    instrument::setLocalOscillator(toHz(frequency, "frequency"));
 }
 
 double ZefDevice::getFrequency(int direction, size_t channel, const std::string& name) const {
@@ -197,7 +99,7 @@ double ZefDevice::getFrequency(int direction, size_t channel, const std::string&
     if (name != kFrequencyComponent) {
         throw std::invalid_argument("ZEF418: unknown frequency component \"" + name + "\"");
     }
-    return zef::getHWLO();
+    return instrument::state().localOscillator;
 }
 
 SoapySDR::RangeList ZefDevice::getFrequencyRange(int direction, size_t channel,
@@ -211,7 +113,7 @@ SoapySDR::RangeList ZefDevice::getFrequencyRange(int direction, size_t channel,
 
 void ZefDevice::setSampleRate(int direction, size_t channel, double rate) {
     checkChannel(direction, channel);
-    if (!(std::abs(rate - kSampleRate) < 0.5)) {
+    if (!(std::abs(rate - kStreamRate) < 0.5)) {
         throw std::invalid_argument("ZEF418: the sample rate is fixed at 65104 S/s, " +
                                     std::to_string(rate) + " is not available");
     }
@@ -219,24 +121,58 @@ void ZefDevice::setSampleRate(int direction, size_t channel, double rate) {
 
 double ZefDevice::getSampleRate(int direction, size_t channel) const {
     checkChannel(direction, channel);
-    return kSampleRate;
+    return kStreamRate;
 }
 
 std::vector<double> ZefDevice::listSampleRates(int direction, size_t channel) const {
     checkChannel(direction, channel);
-    return {kSampleRate};
+    return {kStreamRate};
 }
 
 SoapySDR::RangeList ZefDevice::getSampleRateRange(int direction, size_t channel) const {
     checkChannel(direction, channel);
-    return {SoapySDR::Range(kSampleRate, kSampleRate)};
+    return {SoapySDR::Range(kStreamRate, kStreamRate)};
+}
+
+// Programs set a gain and a bandwidth as a matter of course; refusing them
+// would stop the program, so they are accepted, and the debug log says once
+// that they change nothing.
+void ZefDevice::noteIgnoredCall() {
+    if (!ignoredCallNoted_.exchange(true)) {
+        SoapySDR::log(SOAPY_SDR_DEBUG, "ZEF418: the instrument has no gain and no bandwidth to "
+                                       "set; gain and bandwidth calls are accepted and ignored");
+    }
+}
+
+void ZefDevice::setGainMode(int direction, size_t channel, bool /*automatic*/) {
+    checkChannel(direction, channel);
+    noteIgnoredCall();
+}
+
+void ZefDevice::setGain(int direction, size_t channel, double /*value*/) {
+    checkChannel(direction, channel);
+    noteIgnoredCall();
+}
+
+void ZefDevice::setGain(int direction, size_t channel, const std::string& /*name*/,
+                        double /*value*/) {
+    checkChannel(direction, channel);
+    noteIgnoredCall();
+}
+
+void ZefDevice::setBandwidth(int direction, size_t channel, double /*bandwidth*/) {
+    checkChannel(direction, channel);
+    noteIgnoredCall();
 }
 
 SoapySDR::ArgInfoList ZefDevice::getSettingInfo() const {
     SoapySDR::ArgInfo tune;
     tune.key = "tune";
     tune.name = "Tuned frequency";
-    tune.description = "Frequency the receiver is tuned to within the band";
+    tune.description = "The tuned frequency that the settings frame carries to the instrument "
+                       "(with the mode's offset in its tuning word). It does not move the I/Q "
+                       "stream: where a carrier lies in it depends on the RF frequency (the "
+                       "local oscillator) alone.";
     tune.type = SoapySDR::ArgInfo::INT;
     tune.units = "Hz";
     tune.value = "0";
@@ -245,11 +181,13 @@ SoapySDR::ArgInfoList ZefDevice::getSettingInfo() const {
     SoapySDR::ArgInfo mode;
     mode.key = "mode";
     mode.name = "Receive mode";
-    mode.description = "Mode letter; USB and LSB shift the tuned frequency by 1717 Hz";
+    mode.description = "The receive mode that the settings frame carries to the instrument (U "
+                       "and L also shift its tuned word by +1717 and -1717 Hz). It does not move "
+                       "the I/Q stream.";
     mode.type = SoapySDR::ArgInfo::STRING;
-    mode.value = "";
+    mode.value = kNoMode;
     for (const ModeOption& option : kModes) {
-        mode.options.emplace_back(1, option.letter);
+        mode.options.emplace_back(option.value);
         mode.optionNames.emplace_back(option.name);
     }
     return {tune, mode};
@@ -257,33 +195,34 @@ SoapySDR::ArgInfoList ZefDevice::getSettingInfo() const {
 
 void ZefDevice::writeSetting(const std::string& key, const std::string& value) {
     if (key == "tune") {
-        zef::tuneChanged(toHz(parseNumber(key, value), "tuned frequency"));
+        instrument::tune(toHz(parseNumber(key, value), "tuned frequency"));
         return;
     }
     if (key == "mode") {
         for (const ModeOption& option : kModes) {
-            if (value.size() == 1 && value[0] == option.letter) {
-                zef::modeChanged(option.letter);
+            if (value == option.value) {
+                instrument::setMode(option.letter);
                 return;
             }
         }
-        throw std::invalid_argument("ZEF418: mode must be one of C, U, L, A, F, E; got \"" + value +
-                                    "\"");
+        throw std::invalid_argument("ZEF418: mode must be one of none, C, U, L, A, F, E; got \"" +
+                                    value + "\"");
     }
     throw std::invalid_argument("ZEF418: unknown setting \"" + key + "\"");
 }
 
 std::string ZefDevice::readSetting(const std::string& key) const {
+    const instrument::State state = instrument::state();
     if (key == "tune") {
-        return std::to_string(deviceState.tuneFrequency.load());
+        return std::to_string(state.tuned);
     }
     if (key == "mode") {
         for (const ModeOption& option : kModes) {
-            if (ModeCode(option.letter) == deviceState.modeCode.load()) {
-                return std::string(1, option.letter);
+            if (option.letter == state.mode) {
+                return option.value;
             }
         }
-        return "";
+        return kNoMode; // not reached: every mode code has its option
     }
     return SoapySDR::Device::readSetting(key);
 }

@@ -1,16 +1,18 @@
-// The receive stream. The core calls its sample callback on the worker
-// thread, 512 pairs at a time; the callback copies each block into the
-// stream's preallocated ring, and readStream takes samples out of it. The
-// callback has no user pointer, so the one set-up stream is process-wide.
+// The receive stream. The core hands each block of 512 pairs to onBlock on
+// its worker thread; onBlock copies it into the stream's preallocated ring,
+// and readStream takes samples out of it. The core's block handler has no
+// user pointer, so the one set-up stream is process-wide.
 #include "BlockRing.hpp"
+#include "LinkWatch.hpp"
 #include "ZefDevice.hpp"
 
-#include "plugin/device_state.h"
-#include "plugin/entry_points.h"
-
 #include <SoapySDR/Formats.hpp>
+#include <SoapySDR/Logger.hpp>
+#include <SoapySDR/Time.hpp>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -22,6 +24,8 @@ namespace {
 
 constexpr std::size_t kDefaultBufferBlocks = 128; // about two seconds
 constexpr std::size_t kMaxBufferBlocks = 8192;
+// A waiting reader looks at the link this often.
+constexpr std::chrono::milliseconds kWatchSlice{100};
 
 struct ZefStream {
     bool floatSamples;
@@ -35,22 +39,19 @@ struct StreamHub {
     std::condition_variable arrived;
     ZefStream* stream = nullptr;
     bool active = false;
+    std::uint64_t lastBlockUs = 0; // steady clock; activation counts as a block
+    // The next block is the first after a reopen: its time jumps by the outage.
+    bool resync = false;
 };
 
 StreamHub hub;
+LinkWatch linkWatch;
 
-void onBlock(int count, int /*status*/, float /*iqOffset*/, void* data) {
-    if (count != kBlockPairs || data == nullptr) {
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> guard(hub.lock);
-        if (hub.stream == nullptr || !hub.active) {
-            return;
-        }
-        hub.stream->ring.push(static_cast<const std::int16_t*>(data));
-    }
-    hub.arrived.notify_one();
+// Blocks of 512 the instrument sent while it was away, judged by the clock.
+std::uint64_t blocksMissed(std::uint64_t gapUs) {
+    const double blocks = static_cast<double>(gapUs) * kStreamRate / 1e6 / kBlockPairs;
+    const auto missed = std::llround(blocks) - 1;
+    return missed > 0 ? static_cast<std::uint64_t>(missed) : 0;
 }
 
 ZefStream* asZef(SoapySDR::Stream* stream) {
@@ -71,6 +72,23 @@ std::size_t bufferBlocks(const SoapySDR::Kwargs& args) {
 }
 
 } // namespace
+
+void onBlock(const std::int16_t* pairs) {
+    const std::uint64_t now = steadyMicroseconds();
+    {
+        std::lock_guard<std::mutex> guard(hub.lock);
+        if (hub.stream == nullptr || !hub.active) {
+            return;
+        }
+        if (hub.resync) {
+            hub.resync = false;
+            hub.stream->ring.skip(blocksMissed(now - hub.lastBlockUs));
+        }
+        hub.stream->ring.push(pairs);
+        hub.lastBlockUs = now;
+    }
+    hub.arrived.notify_one();
+}
 
 void detachStream() {
     std::lock_guard<std::mutex> guard(hub.lock);
@@ -127,7 +145,6 @@ SoapySDR::Stream* ZefDevice::setupStream(int direction, const std::string& forma
         hub.stream = stream;
         hub.active = false;
     }
-    zef::setCallback(&onBlock);
     return reinterpret_cast<SoapySDR::Stream*>(stream);
 }
 
@@ -142,7 +159,7 @@ void ZefDevice::closeStream(SoapySDR::Stream* stream) {
         }
     }
     if (wasActive) {
-        zef::stopHW();
+        instrument::stop();
     }
     // The callback only reaches a stream through the hub, under its lock.
     delete asZef(stream);
@@ -155,19 +172,32 @@ size_t ZefDevice::getStreamMTU(SoapySDR::Stream* /*stream*/) const {
 int ZefDevice::activateStream(SoapySDR::Stream* stream, int flags, long long /*timeNs*/,
                               size_t /*numElems*/) {
     if (flags != 0) {
-        return SOAPY_SDR_NOT_SUPPORTED; // no timed or burst starts
+        SoapySDR::logf(SOAPY_SDR_ERROR,
+                       "ZEF418: activateStream: timed and burst starts (flags 0x%x) are not "
+                       "supported; activate with flags 0",
+                       static_cast<unsigned>(flags));
+        return SOAPY_SDR_NOT_SUPPORTED;
     }
     {
         std::lock_guard<std::mutex> guard(hub.lock);
         if (hub.stream != asZef(stream)) {
+            SoapySDR::log(SOAPY_SDR_ERROR, "ZEF418: activateStream: not this device's stream; "
+                                           "set one up with setupStream first");
             return SOAPY_SDR_STREAM_ERROR;
         }
         hub.stream->ring.clear();
         hub.active = true;
+        hub.lastBlockUs = steadyMicroseconds();
+        hub.resync = false;
     }
-    zef::startHW(zef::getHWLO());
-    if (deviceState.driverStatus.load() != 0) {
-        deactivateStream(stream, 0, 0); // the link is gone and could not be reopened
+    linkWatch.reset();
+    const std::uint32_t status = instrument::start();
+    if (status != 0) {
+        SoapySDR::logf(SOAPY_SDR_ERROR,
+                       "ZEF418: activateStream: the instrument is gone and could not be "
+                       "reopened, %s; plug it in and activate the stream again",
+                       instrument::describeStatus(status).c_str());
+        deactivateStream(stream, 0, 0);
         return SOAPY_SDR_STREAM_ERROR;
     }
     return 0;
@@ -177,7 +207,7 @@ int ZefDevice::deactivateStream(SoapySDR::Stream* stream, int flags, long long /
     if (flags != 0) {
         return SOAPY_SDR_NOT_SUPPORTED;
     }
-    zef::stopHW();
+    instrument::stop();
     {
         std::lock_guard<std::mutex> guard(hub.lock);
         if (hub.stream == asZef(stream)) {
@@ -190,18 +220,39 @@ int ZefDevice::deactivateStream(SoapySDR::Stream* stream, int flags, long long /
 }
 
 int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t numElems, int& flags,
-                          long long& /*timeNs*/, long timeoutUs) {
+                          long long& timeNs, long timeoutUs) {
     flags = 0;
     ZefStream* zefStream = asZef(stream);
     BlockRing& ring = zefStream->ring;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0L));
     std::unique_lock<std::mutex> guard(hub.lock);
-    const auto timeout = std::chrono::microseconds(timeoutUs > 0 ? timeoutUs : 0);
-    if (!hub.arrived.wait_for(guard, timeout, [&] { return hub.active && ring.readable(); })) {
-        return SOAPY_SDR_TIMEOUT;
+    while (!(hub.active && ring.readable())) {
+        bool lost = false;
+        if (hub.active) {
+            // The core is called without the stream's lock: its worker may be
+            // on its way into onBlock.
+            const std::uint64_t silentSince = hub.lastBlockUs;
+            guard.unlock();
+            const LinkWatch::Verdict verdict = linkWatch.watch(steadyMicroseconds(), silentSince);
+            guard.lock();
+            if (verdict == LinkWatch::Verdict::LostNow) {
+                return SOAPY_SDR_STREAM_ERROR;
+            }
+            lost = verdict == LinkWatch::Verdict::StillLost;
+            hub.resync = hub.resync || verdict == LinkWatch::Verdict::Reopened;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return lost ? SOAPY_SDR_STREAM_ERROR : SOAPY_SDR_TIMEOUT;
+        }
+        hub.arrived.wait_until(guard, std::min(deadline, now + kWatchSlice));
     }
     if (ring.takeOverflow()) {
         return SOAPY_SDR_OVERFLOW;
     }
+    timeNs = SoapySDR::ticksToTimeNs(static_cast<long long>(ring.nextElement()), kStreamRate);
+    flags |= SOAPY_SDR_HAS_TIME;
     const std::size_t wanted = std::min<std::size_t>(numElems, INT_MAX);
     bool split = false;
     std::size_t got = 0;

@@ -2,14 +2,16 @@
 // native CS16 (full scale 32768) or CF32, one tunable "RF" component (the
 // local oscillator) and the device settings "tune" and "mode".
 //
-// The module drives the instrument through the same core functions as the
-// ExtIO plug-in (zef::initHW, startHW, ...). Their state is process-wide and
-// their sample callback carries no user pointer, so one device per process
-// is supported: a second make while one is open throws.
+// The module drives the instrument through the core's front-end contract
+// (zef/instrument.h) alone. The core's state is process-wide, so one device
+// per process is supported: a second make while one is open throws.
 #pragma once
+
+#include "zef/instrument.h"
 
 #include <SoapySDR/Device.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -17,8 +19,8 @@
 namespace zef::soapy {
 
 inline constexpr const char* kDriverKey = "zef";
-inline constexpr double kSampleRate = 65104.0;
-inline constexpr std::size_t kStreamMtu = 512;
+inline constexpr auto kStreamRate = static_cast<double>(zef::kSampleRate);
+inline constexpr std::size_t kStreamMtu = kBlockPairs;
 inline constexpr double kFullScale = 32768.0;
 // The synthesiser's 200 MHz clock leaves 0 to 100 MHz for the local oscillator.
 inline constexpr double kMinFrequency = 0.0;
@@ -29,26 +31,37 @@ inline constexpr std::chrono::milliseconds kDefaultReadyTimeout{10000};
 // Instruments the driver lists, without opening any (SoapySDR's find).
 SoapySDR::KwargsList findInstruments(const SoapySDR::Kwargs& args);
 
+// "0x2101", as find spells locations.
+std::string hexLocation(std::uint32_t location);
+
+// The stream's side of the core's block handler (Streaming.cpp).
+void onBlock(const std::int16_t* pairs);
 // Detaches a stream that the application never closed (device teardown).
 void detachStream();
 
 class ZefDevice : public SoapySDR::Device {
   public:
-    // Opens the first instrument, configures its FPGA and waits for its
-    // ready status; throws std::runtime_error when it never comes up.
+    // Opens the first instrument (or the one at args "location"), loads its
+    // gateware and waits for its ready status; throws std::runtime_error,
+    // with a one-line message that says what to do, when it never comes up.
     explicit ZefDevice(const SoapySDR::Kwargs& args);
     ~ZefDevice() override;
     ZefDevice(const ZefDevice&) = delete;
     ZefDevice& operator=(const ZefDevice&) = delete;
 
-    // Identification
+    // Identification (Opening.cpp)
     std::string getDriverKey() const override;
     std::string getHardwareKey() const override;
     SoapySDR::Kwargs getHardwareInfo() const override;
     size_t getNumChannels(int direction) const override;
     bool getFullDuplex(int direction, size_t channel) const override;
 
-    // Streaming (Streaming.cpp)
+    // Streaming (Streaming.cpp). readStream stamps every read with the time
+    // of its first sample, counted from activation (SOAPY_SDR_HAS_TIME).
+    // When the instrument is lost (a pulled cable) it logs one warning and
+    // returns SOAPY_SDR_STREAM_ERROR instead of SOAPY_SDR_TIMEOUT while the
+    // instrument is away; the module reopens it by itself, and samples
+    // resume after the replug without the application doing anything.
     std::vector<std::string> getStreamFormats(int direction, size_t channel) const override;
     std::string getNativeStreamFormat(int direction, size_t channel,
                                       double& fullScale) const override;
@@ -64,7 +77,7 @@ class ZefDevice : public SoapySDR::Device {
     int readStream(SoapySDR::Stream* stream, void* const* buffs, size_t numElems, int& flags,
                    long long& timeNs, long timeoutUs) override;
 
-    // Antenna
+    // Antenna (Settings.cpp)
     std::vector<std::string> listAntennas(int direction, size_t channel) const override;
     void setAntenna(int direction, size_t channel, const std::string& name) override;
     std::string getAntenna(int direction, size_t channel) const override;
@@ -83,13 +96,22 @@ class ZefDevice : public SoapySDR::Device {
     std::vector<double> listSampleRates(int direction, size_t channel) const override;
     SoapySDR::RangeList getSampleRateRange(int direction, size_t channel) const override;
 
-    // Settings: "tune" (tuned frequency in Hz) and "mode" (receive-mode letter).
+    // The instrument has neither gain nor bandwidth: accepted and ignored.
+    void setGainMode(int direction, size_t channel, bool automatic) override;
+    void setGain(int direction, size_t channel, double value) override;
+    void setGain(int direction, size_t channel, const std::string& name, double value) override;
+    void setBandwidth(int direction, size_t channel, double bandwidth) override;
+
+    // Settings: "tune" (tuned frequency in Hz) and "mode" (receive mode).
     SoapySDR::ArgInfoList getSettingInfo() const override;
     void writeSetting(const std::string& key, const std::string& value) override;
     std::string readSetting(const std::string& key) const override;
 
   private:
+    void noteIgnoredCall();
+
     SoapySDR::Kwargs identity_; // label, description, location as found
+    std::atomic<bool> ignoredCallNoted_{false};
 };
 
 } // namespace zef::soapy

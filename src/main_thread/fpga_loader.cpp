@@ -1,6 +1,7 @@
 #include "fpga_loader.h"
 
 #include "bitbang_expansion.h"
+#include "gateware_progress.h"
 #include "plugin/device_state.h"
 #include "stream_parser.h"
 #include "usb_func/device_link.h"
@@ -175,6 +176,7 @@ bool ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWa
     if (!sendStartCommand()) {
         return false;
     }
+    noteGatewareImageSent();
 
     // A device that never reports ready still gets its settings sent.
     if (waitUntilReady(worker, waits)) {
@@ -184,7 +186,10 @@ bool ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWa
 }
 
 bool ConfigureFpga(const platform::Thread& worker) {
-    return ConfigureFpga(worker, fpgaImage(), {parserPass, platform::sleepMs});
+    noteGatewareLoadBegins();
+    const bool loaded = ConfigureFpga(worker, fpgaImage(), {parserPass, platform::sleepMs});
+    noteGatewareLoadEnds(loaded, deviceState.deviceReady.load());
+    return loaded;
 }
 
 } // namespace zef

@@ -2,6 +2,7 @@
 
 #include "crc16.h"
 #include "plugin/device_state.h"
+#include "sent_settings.h"
 #include "stream_parser.h"
 #include "usb_func/device_link.h"
 #include "usb_func/driver_table.h"
@@ -91,8 +92,9 @@ SettingsInputs currentInputs() {
 // One FT_Write to the device the frame was started for; the count written is
 // not examined. A kept status is stored in the same hold of the driver lock
 // as the write, so a stale one never overwrites the result of a newer open.
-void writeToDevice(LinkSession link, const std::uint8_t* bytes, std::size_t size, bool keepStatus) {
-    onLink(link, [&](FT_HANDLE handle) {
+FT_STATUS writeToDevice(LinkSession link, const std::uint8_t* bytes, std::size_t size,
+                        bool keepStatus) {
+    return onLink(link, [&](FT_HANDLE handle) {
         DWORD written = 0;
         const FT_STATUS status = FT_Write(handle, bytes, static_cast<DWORD>(size), &written);
         if (keepStatus) {
@@ -135,7 +137,9 @@ void sendSettingsFrame(const platform::Thread& worker) {
     // A lost preamble costs only the acknowledgement, so its status is not kept.
     writeToDevice(link, kSettingsPreamble.data(), kSettingsPreamble.size(), false);
     const SettingsFrame frame = buildSettingsFrame(currentInputs());
-    writeToDevice(link, frame.data(), frame.size(), true);
+    if (writeToDevice(link, frame.data(), frame.size(), true) == FT_OK) {
+        noteSettingsSent(frame);
+    }
     if (link != currentLink()) {
         return; // closed or replaced meanwhile: nothing will answer
     }

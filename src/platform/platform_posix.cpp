@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "d2xx_event_handle.h"
+
 #include <cerrno>
 #include <ctime>
 #include <dlfcn.h>
@@ -9,14 +11,6 @@
 namespace zef::platform {
 
 namespace {
-
-// FTDI's Linux D2XX signals this layout from FT_SetEventNotification: it locks
-// eMutex and signals eCondVar. The layout must stay exactly so.
-struct EVENT_HANDLE {
-    pthread_cond_t eCondVar;
-    pthread_mutex_t eMutex;
-    int iVar;
-};
 
 timespec deadlineAfter(std::uint32_t milliseconds) {
     timespec ts{};

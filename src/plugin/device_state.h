@@ -7,6 +7,7 @@
 #include "extio_api.h"
 #include "platform/platform.h"
 #include "usb_func/d2xx_types.h"
+#include "zef/sample_rate.h"
 
 #include <array>
 #include <atomic>
@@ -19,8 +20,6 @@ class ExtIO_Thread;
 inline constexpr char kPluginName[] = "ZEF418 v3.02";
 inline constexpr char kPluginModel[] = "3.xx";
 inline constexpr int kHardwareType = 3; // 16-bit integer I/Q through the callback
-inline constexpr std::int32_t kSampleRate = 65104;
-inline constexpr int kBlockPairs = 512;
 inline constexpr std::int32_t kDefaultLoFrequency = 7050000;
 inline constexpr std::size_t kCalibrationBlockSize = 64;
 

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 
 namespace zef {
 
@@ -29,33 +28,8 @@ void endLink(FT_HANDLE* handle) {
     *handle = nullptr;
 }
 
-// D2XX takes a device index or a location id in its pointer argument.
-void* asPointerArgument(DWORD value) {
-    return reinterpret_cast<void*>( // NOLINT(performance-no-int-to-ptr)
-        static_cast<std::uintptr_t>(value));
-}
-
-// Both list queries are made every time; a device counts only when both work.
-bool listDevice(DWORD index, DWORD& location, char (&description)[kDescriptionSize]) {
-    std::memset(description, 0, sizeof description);
-    void* indexArg = asPointerArgument(index);
-    const FT_STATUS locationStatus =
-        FT_ListDevices(indexArg, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION);
-    const FT_STATUS descriptionStatus =
-        FT_ListDevices(indexArg, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
-    description[kDescriptionSize - 1] = '\0'; // a driver that fills all 64 bytes
-    return locationStatus == FT_OK && descriptionStatus == FT_OK;
-}
-
-bool isInstrument(const char* description) {
-    return std::strcmp(description, kDescriptionKr27xx) == 0 ||
-           std::strcmp(description, kDescriptionZef418) == 0;
-}
-
-bool isRelative(const char* description) {
-    return isInstrument(description) || std::strcmp(description, kDescriptionOscilloscope) == 0 ||
-           std::strcmp(description, kDescriptionKr27) == 0;
-}
+constexpr std::int64_t kUnknownLocation = -1;
+std::atomic<std::int64_t> lastOpenedLocation{kUnknownLocation};
 
 FT_STATUS openByLocation(DWORD location, FT_HANDLE* handle) {
     return FT_OpenEx(asPointerArgument(location), FT_OPEN_BY_LOCATION, handle);
@@ -91,25 +65,56 @@ void setUpPlainPort(FT_HANDLE handle) {
     FT_SetEventNotification(handle, FT_EVENT_RXCHAR, rxEvent().driverHandle());
 }
 
+// Pass 1 opens the first instrument; pass 2, for the plug-in alone, the first
+// device that is none of its relatives.
 std::uint32_t openPlain(DWORD count, FT_HANDLE* handle) {
-    char description[kDescriptionSize];
-    DWORD location = 0;
+    const DeviceSearch& search = deviceSearch();
+    ListedDevice device;
+    std::uint32_t firstPass = kNoDeviceStatus;
     for (DWORD index = 0; index < count; ++index) {
-        if (listDevice(index, location, description) && isInstrument(description) &&
-            openByLocation(location, handle) == FT_OK) {
-            return 0;
+        if (listInstrument(index, device) && search.accepts(device.location)) {
+            const FT_STATUS opened = openByLocation(device.location, handle);
+            if (opened == FT_OK) {
+                lastOpenedLocation.store(device.location);
+                return 0;
+            }
+            firstPass = opened;
         }
+    }
+    if (search.instrumentsOnly) {
+        return firstPass;
     }
     std::uint32_t result = kNoDeviceStatus;
     for (DWORD index = 0; index < count; ++index) {
-        if (listDevice(index, location, description) && !isRelative(description)) {
-            result = openByLocation(location, handle);
+        if (listDevice(index, device) && !isRelative(device.description)) {
+            result = openByLocation(device.location, handle);
             if (result == FT_OK) {
+                lastOpenedLocation.store(device.location);
                 return 0;
             }
         }
     }
     return result;
+}
+
+// The bridge library opens by index: index 0 for the plug-in, whatever it
+// is; the first instrument the search accepts for a front end.
+FT_STATUS openBridge(DWORD count, FT_HANDLE* handle) {
+    const DeviceSearch& search = deviceSearch();
+    if (!search.instrumentsOnly) {
+        return FT_Open(0, handle);
+    }
+    ListedDevice device;
+    for (DWORD index = 0; index < count; ++index) {
+        if (listInstrument(index, device) && search.accepts(device.location)) {
+            const FT_STATUS opened = FT_Open(static_cast<int>(index), handle);
+            if (opened == FT_OK) {
+                lastOpenedLocation.store(device.location);
+            }
+            return opened;
+        }
+    }
+    return kNoDeviceStatus;
 }
 
 } // namespace
@@ -121,6 +126,7 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
         return bound;
     }
     endLink(handle);
+    lastOpenedLocation.store(kUnknownLocation);
     DWORD count = 0;
     const FT_STATUS listed = FT_CreateDeviceInfoList(&count);
     if (listed != FT_OK) {
@@ -130,7 +136,7 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
         return kNoDeviceStatus;
     }
     if (deviceState.bridgeLibrary.load()) {
-        const FT_STATUS opened = FT_Open(0, handle);
+        const FT_STATUS opened = openBridge(count, handle);
         if (opened != FT_OK) {
             return opened;
         }
@@ -150,6 +156,7 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
 void CloseDevice(FT_HANDLE* handle) {
     platform::LockGuard guard(driverLock());
     endLink(handle);
+    lastOpenedLocation.store(kUnknownLocation);
 }
 
 LinkSession currentLink() {
@@ -164,6 +171,14 @@ LinkSession adoptOpenHandle(FT_HANDLE* place, FT_HANDLE handle) {
     platform::LockGuard guard(driverLock());
     *place = handle;
     return beginLink();
+}
+
+std::optional<std::uint32_t> openedLocation() {
+    const std::int64_t location = lastOpenedLocation.load();
+    if (location == kUnknownLocation) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(location);
 }
 
 } // namespace zef

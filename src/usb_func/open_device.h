@@ -3,24 +3,20 @@
 #pragma once
 
 #include "d2xx_types.h"
+#include "instrument_match.h"
 
 #include <cstdint>
 
 namespace zef {
-
-// The descriptions the instrument's USB bridge reports.
-inline constexpr const char* kDescriptionKr27xx = "Digital Oscilloscope KR27xx";
-inline constexpr const char* kDescriptionZef418 = "ZEF418";
-// Relatives that are never opened, not even in the second pass.
-inline constexpr const char* kDescriptionOscilloscope = "Digital Oscilloscope";
-inline constexpr const char* kDescriptionKr27 = "Digital Oscilloscope KR27";
 
 inline constexpr std::uint32_t kNoDeviceStatus = 2;
 
 // Binds the driver, closes a previously opened handle, finds and opens the
 // instrument and sets up the port. Returns 0 on success, a binding status
 // (100, 110-125, 130-137), 2 when nothing could be opened, or a D2XX status.
-// Takes the driver lock for the whole sequence.
+// Takes the driver lock for the whole sequence. Opens only what
+// deviceSearch() accepts; when that is the instrument alone, a failed open of
+// one is reported with its D2XX status (another program holds it).
 std::uint32_t OpenDevice(d2xx::FT_HANDLE* handle);
 
 // Closes the open handle, if any (shutdown). Takes the driver lock.
@@ -41,5 +37,9 @@ bool portOpen();
 // Takes a handle that the caller opened itself as the open device, as a
 // successful OpenDevice does, and starts its session (drivers inside a test).
 LinkSession adoptOpenHandle(d2xx::FT_HANDLE* place, d2xx::FT_HANDLE handle);
+
+// Location of the device the last successful open took; empty when unknown
+// (the plug-in's bridge-library open takes index 0 without listing it).
+std::optional<std::uint32_t> openedLocation();
 
 } // namespace zef

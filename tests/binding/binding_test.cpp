@@ -5,6 +5,7 @@
 #include "plugin/device_state.h"
 #include "usb_func/driver_table.h"
 #include "usb_func/open_device.h"
+#include "zef/instrument.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,7 @@ struct MissingCase {
     bool bridge;
     std::uint32_t status;
     std::size_t boundBefore; // slots resolved before the missing one
+    const char* missing;     // what the status says in words
 };
 
 void PrintTo(const MissingCase& c, std::ostream* out) {
@@ -99,6 +101,8 @@ TEST_P(MissingEntryPoint, EveryOpenFailsWithTheSlotStatus) {
         EXPECT_EQ(handle, nullptr) << "nothing opened";
     }
     EXPECT_EQ(boundSlots(), c.boundBefore);
+    EXPECT_NE(zef::instrument::describeStatus(c.status).find(c.missing), std::string::npos)
+        << zef::instrument::describeStatus(c.status);
     EXPECT_EQ(zef::deviceState.bridgeLibrary.load(), c.bridge);
     EXPECT_EQ(zef::deviceState.plainLibrary.load(), !c.bridge);
 }
@@ -106,9 +110,50 @@ TEST_P(MissingEntryPoint, EveryOpenFailsWithTheSlotStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Binding, MissingEntryPoint,
     testing::Values(
-        MissingCase{"BridgeWithoutPurge", "zefsim_bridge_no_purge", true, 125, 15},
-        MissingCase{"PlainWithoutCyclePort", "zefsim_plain_no_cycleport", false, 130, 16},
-        MissingCase{"PlainWithoutSetChars", "zefsim_plain_no_setchars", false, 135, 21},
-        MissingCase{"PlainWithoutGetStatus", "zefsim_plain_no_getstatus", false, 137, 23}));
+        MissingCase{"BridgeWithoutPurge", "zefsim_bridge_no_purge", true, 125, 15,
+                    "lacks the entry point FT_Purge (lin_FT_Purge in the bridge library)"},
+        MissingCase{"PlainWithoutCyclePort", "zefsim_plain_no_cycleport", false, 130, 16,
+                    "lacks the entry point FT_CyclePort"},
+        MissingCase{"PlainWithoutSetChars", "zefsim_plain_no_setchars", false, 135, 21,
+                    "lacks the entry point FT_SetChars"},
+        MissingCase{"PlainWithoutGetStatus", "zefsim_plain_no_getstatus", false, 137, 23,
+                    "lacks the entry point FT_GetStatus"}));
+
+// Every status a user can meet, in words: the D2XX codes by name, the
+// binding codes naming the library or the entry point.
+TEST(StatusInWords, EveryCodeHasItsName) {
+    using zef::instrument::describeStatus;
+    const struct {
+        std::uint32_t status;
+        const char* words;
+    } cases[] = {
+        {0, "FT_OK (status 0)"},
+        {2, "FT_DEVICE_NOT_FOUND (status 2): no instrument"},
+        {3, "FT_DEVICE_NOT_OPENED (status 3): the device could not be opened: another program"},
+        {4, "FT_IO_ERROR (status 4)"},
+        {10, "FT_FAILED_TO_WRITE_DEVICE (status 10)"},
+        {19, "FT_DEVICE_LIST_NOT_READY (status 19)"},
+        {100, "no D2XX driver library could be loaded"},
+        {110, "the D2XX library lacks the entry point FT_Open (lin_FT_Open"},
+        {130, "FTDI's D2XX library lacks the entry point FT_CyclePort (status 130)"},
+        {20, "an unknown status (status 20)"},
+        {105, "an unknown status (status 105)"},
+        {126, "an unknown status (status 126)"},
+        {138, "an unknown status (status 138)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(describeStatus(c.status).rfind(c.words, 0), 0U) << describeStatus(c.status);
+    }
+    for (std::size_t slot = 0; slot < zef::kAllSlots; ++slot) {
+        const auto status = static_cast<std::uint32_t>(
+            slot < zef::kCommonSlots ? 110 + slot : 130 + slot - zef::kCommonSlots);
+        const std::string words = describeStatus(status);
+        EXPECT_NE(words.find(std::string("entry point ") + zef::kSlotNames[slot]),
+                  std::string::npos)
+            << words;
+        EXPECT_NE(words.find("(status " + std::to_string(status) + ")"), std::string::npos)
+            << words;
+    }
+}
 
 } // namespace

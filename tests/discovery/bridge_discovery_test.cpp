@@ -23,6 +23,21 @@ TEST(BridgeDiscovery, OpensIndexZeroWithTheBasicSetUp) {
     EXPECT_FALSE(logHas("FT_ListDevices"));
 }
 
+TEST(BridgeDiscovery, FrontEndOpensTheFirstInstrumentByItsIndex) {
+    zefsim_reset();
+    zefsim_add_device("Some Other Cable", 0x94, 0, 0);
+    zefsim_add_device("ZEF418", 0x95, 0, 0);
+    setDeviceSearch(DeviceSearch{true, std::nullopt});
+    d2xx::FT_HANDLE handle = nullptr;
+    ASSERT_EQ(OpenDevice(&handle), 0U);
+    EXPECT_EQ(callsFrom("FT_Open")[0], "FT_Open 1");
+    EXPECT_EQ(openedLocation(), 0x95U);
+    zefsim_reset();
+    zefsim_add_device("Some Other Cable", 0x94, 0, 0);
+    EXPECT_EQ(OpenDevice(&handle), 2U);
+    EXPECT_FALSE(logHas("FT_Open"));
+}
+
 TEST(BridgeDiscovery, NoDeviceGivesTwo) {
     zefsim_reset();
     d2xx::FT_HANDLE handle = nullptr;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -82,6 +83,69 @@ INSTANTIATE_TEST_SUITE_P(
                                3,
                                ""}),
     [](const testing::TestParamInfo<SearchCase>& param) { return param.param.name; });
+
+// A front end's search: the instrument alone, optionally at one location;
+// never the second pass, also when the instrument is held.
+struct FrontEndCase {
+    const char* name;
+    std::vector<Listed> devices;
+    std::optional<std::uint32_t> location;
+    std::uint32_t result;
+    std::vector<std::string> opens; // every FT_OpenEx line, in order
+};
+
+void PrintTo(const FrontEndCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FrontEndSearch : public testing::TestWithParam<FrontEndCase> {};
+
+TEST_P(FrontEndSearch, OpensOnlyTheInstrument) {
+    const FrontEndCase& c = GetParam();
+    zefsim_reset();
+    for (const Listed& d : c.devices) {
+        zefsim_add_device(d.description, d.location, d.held ? 1 : 0, 0);
+    }
+    setDeviceSearch(DeviceSearch{true, c.location});
+    d2xx::FT_HANDLE handle = nullptr;
+    EXPECT_EQ(OpenDevice(&handle), c.result);
+    std::vector<std::string> opens;
+    for (const std::string& line : callLog()) {
+        if (line.rfind("FT_OpenEx", 0) == 0) {
+            opens.push_back(line);
+        }
+    }
+    EXPECT_EQ(opens, c.opens);
+    if (c.result == 0) {
+        EXPECT_EQ(openedLocation(), std::stoul(c.opens.back().substr(10), nullptr, 16));
+    } else {
+        EXPECT_FALSE(openedLocation().has_value());
+    }
+}
+
+const std::vector<Listed> kTwoInstruments = {{"FT232R USB UART", 0x11, false},
+                                             {"ZEF418", 0x12, false},
+                                             {"Digital Oscilloscope KR27xx", 0x13, false}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Discovery, FrontEndSearch,
+    testing::Values(
+        FrontEndCase{"HeldInstrumentIsReportedNotPassedOver",
+                     {{"ZEF418", 0x21, true}, {"FT232R USB UART", 0x22, false}},
+                     std::nullopt,
+                     3,
+                     {"FT_OpenEx 0x21 4"}},
+        FrontEndCase{
+            "ForeignDeviceAloneIsNeverOpened",
+            {{"FT232R USB UART", 0x31, false}, {"Digital Oscilloscope KR27xx B", 0x32, false}},
+            std::nullopt,
+            2,
+            {}},
+        FrontEndCase{"FirstInstrument", kTwoInstruments, std::nullopt, 0, {"FT_OpenEx 0x12 4"}},
+        FrontEndCase{
+            "InstrumentAtTheGivenLocation", kTwoInstruments, 0x13, 0, {"FT_OpenEx 0x13 4"}},
+        FrontEndCase{"NoInstrumentAtTheGivenLocation", kTwoInstruments, 0x11, 2, {}}),
+    [](const testing::TestParamInfo<FrontEndCase>& param) { return param.param.name; });
 
 TEST(Discovery, NoDeviceMeansNoOpenAttempt) {
     zefsim_reset();

@@ -4,6 +4,7 @@
 #include "ZefDevice.hpp"
 #include "plugin/entry_points.h"
 #include "plugin/tuning.h"
+#include "sha256.h"
 
 #include <SoapySDR/Formats.hpp>
 
@@ -67,29 +68,62 @@ TEST(SoapyFind, ConcurrentFindsAgree) {
     EXPECT_EQ(good.load(), 100);
 }
 
-TEST(SoapyOpen, ForeignCableAloneIsNeverOpened) {
+// Each failure a user meets on make: one line that names it and says what
+// to do, and no device of another kind opened on the way.
+struct OpenFailure {
+    const char* name;
+    std::vector<std::pair<const char*, int>> devices; // description, held
+    SoapySDR::Kwargs args;
+    const char* says;
+    const char* todo;
+};
+
+void PrintTo(const OpenFailure& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class SoapyOpenFails : public testing::TestWithParam<OpenFailure> {};
+
+TEST_P(SoapyOpenFails, WithOneLineThatSaysWhatToDo) {
+    const OpenFailure& c = GetParam();
     zefsim_reset();
-    zefsim_add_device("FT232R USB UART", 0x1001, 0, 0);
-    EXPECT_THROW(zef::soapy::ZefDevice device({}), std::runtime_error);
+    std::uint32_t location = 0x1001;
+    for (const auto& [description, held] : c.devices) {
+        zefsim_add_device(description, location++, held, 0);
+    }
+    try {
+        zef::soapy::ZefDevice device(c.args);
+        FAIL() << "make succeeded";
+    } catch (const std::runtime_error& error) {
+        const std::string message = error.what();
+        EXPECT_EQ(message.rfind("ZEF418: ", 0), 0U) << message;
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        EXPECT_NE(message.find(c.todo), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
     EXPECT_EQ(simCounters().opens, 0U);
     EXPECT_EQ(simCounters().bitbang_bytes, 0U);
 }
 
-TEST(SoapyOpen, DeviceThatNeverComesUpFailsClearlyAndCanBeRetried) {
-    zefsim_reset();
-    zefsim_add_device("ZEF418", kLocation, 0, 0);
-    zefsim_set_fault(ZEFSIM_NEVER_READY, 1);
-    try {
-        zef::soapy::ZefDevice device(SoapySDR::Kwargs{{"ready_timeout", "0.5"}});
-        FAIL() << "make succeeded without the ready status";
-    } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string(error.what()).find("did not report ready"), std::string::npos)
-            << error.what();
-    }
-    zefsim_set_fault(ZEFSIM_NEVER_READY, 0);
-    zef::soapy::ZefDevice device({});
-    EXPECT_TRUE(deviceState.deviceReady.load());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Soapy, SoapyOpenFails,
+    testing::Values(OpenFailure{"ForeignCableAlone",
+                                {{"FT232R USB UART", 0}},
+                                {},
+                                "no instrument found: the "
+                                "driver lists 1 device(s)",
+                                "plug the instrument in"},
+                    OpenFailure{"HeldByAnotherProgram",
+                                {{"ZEF418", 1}, {"FT232R USB UART", 0}},
+                                {},
+                                "the instrument at 0x1001 is held by another program",
+                                "close the program that uses it"},
+                    OpenFailure{"NoInstrumentAtTheLocation",
+                                {{"ZEF418", 0}},
+                                {{"location", "0x2222"}},
+                                "no instrument at location 0x2222 (there is one at 0x1001)",
+                                "give a location that SoapySDRUtil --find=driver=zef shows"}),
+    [](const testing::TestParamInfo<OpenFailure>& param) { return param.param.name; });
 
 TEST_F(SoapyInstrument, MakeConfiguresTheFpgaAndSendsSettings) {
     SoapySDR::Device& device = open();
@@ -106,10 +140,65 @@ TEST_F(SoapyInstrument, MakeConfiguresTheFpgaAndSendsSettings) {
 
 TEST_F(SoapyInstrument, OneDevicePerProcess) {
     open();
-    EXPECT_THROW(zef::soapy::ZefDevice second({}), std::runtime_error);
+    try {
+        zef::soapy::ZefDevice second({});
+        FAIL() << "a second device opened";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("one instrument per process"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("unmake that device first"), std::string::npos);
+    }
     SoapySDR::Device::unmake(device_);
     device_ = nullptr;
     open(); // closed devices free the slot
+}
+
+// What the instrument was told and what it carries, as SoapySDRUtil --probe
+// shows it, and the open's progress on the log.
+TEST_F(SoapyInstrument, HardwareInfoAndProgressOfTheOpen) {
+    std::array<std::uint8_t, 64> blockA{};
+    std::array<std::uint8_t, 64> blockB{};
+    blockA[0] = 0x30; // two-point low 30000 and high 36000: code 0x3360
+    blockA[1] = 0x75;
+    blockA[2] = 0xA0;
+    blockA[3] = 0x8C;
+    zefsim_seal_block(blockA.data());
+    zefsim_seal_block(blockB.data());
+    zefsim_set_calibration(blockA.data(), blockB.data());
+    zefsim_set_model(7);
+    LogCapture log;
+    const SoapySDR::Kwargs info = open().getHardwareInfo();
+
+    EXPECT_EQ(info.at("model"), "7");
+    EXPECT_EQ(info.at("driver_library"), "libftd2xx.so");
+    EXPECT_EQ(info.at("driver_status"), "FT_OK (status 0): success");
+    EXPECT_NE(info.at("calibration_codes").find("two-point 0x3360, three-point 0x8000"),
+              std::string::npos)
+        << info.at("calibration_codes");
+    // The image as the simulator rebuilt it from the bit-bang load.
+    std::vector<std::uint8_t> loaded(zefsim_config_image(nullptr, 0));
+    zefsim_config_image(loaded.data(), loaded.size());
+    EXPECT_EQ(info.at("gateware_bytes"), std::to_string(loaded.size()));
+    EXPECT_EQ(info.at("gateware_sha256"), sha256Hex(loaded));
+    const bool placeholder = zef::instrument::gatewareImage().placeholder;
+    EXPECT_EQ(info.at("gateware").rfind("placeholder: ", 0) == 0, placeholder);
+
+    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: opened ZEF418 at 0x2101 through libftd2xx.so"),
+              1U);
+    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "the placeholder: it cannot bring up a real instrument"),
+              placeholder ? 1U : 0U);
+    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: gateware loaded in "), 1U);
+    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: instrument ready after "), 1U);
+}
+
+TEST_F(SoapyInstrument, GainAndBandwidthAreIgnoredWithOneDebugNote) {
+    SoapySDR::Device& device = open();
+    LogCapture log;
+    device.setGainMode(SOAPY_SDR_RX, 0, true);
+    device.setGain(SOAPY_SDR_RX, 0, 20.0);
+    device.setGain(SOAPY_SDR_RX, 0, "LNA", 10.0);
+    device.setBandwidth(SOAPY_SDR_RX, 0, 10e3);
+    EXPECT_EQ(log.count(SOAPY_SDR_DEBUG, "gain and bandwidth calls are accepted and ignored"), 1U);
+    EXPECT_THROW(device.setGain(SOAPY_SDR_RX, 1, 20.0), std::invalid_argument);
 }
 
 TEST_F(SoapyInstrument, SampleRateIsFixed) {
@@ -152,7 +241,18 @@ TEST_F(SoapyInstrument, TuneAndModeSettingsComputeTheTuneWord) {
     ASSERT_EQ(info.size(), 2U);
     EXPECT_EQ(info[0].key, "tune");
     EXPECT_EQ(info[1].key, "mode");
-    EXPECT_EQ(info[1].options.size(), 6U);
+    EXPECT_EQ(info[1].options.size(), 7U);
+    // The default and every value read back are values the setting takes.
+    EXPECT_EQ(device.readSetting("mode"), "none");
+    EXPECT_EQ(info[1].value, "none");
+    EXPECT_EQ(device.readSetting("tune"), info[0].value);
+    for (const std::string& option : info[1].options) {
+        device.writeSetting("mode", option);
+        EXPECT_EQ(device.readSetting("mode"), option);
+    }
+    EXPECT_EQ(deviceState.modeCode.load(), ModeCode('E'));
+    device.writeSetting("mode", "none");
+    EXPECT_EQ(deviceState.modeCode.load(), 0);
 
     device.writeSetting("mode", "U");
     device.writeSetting("tune", "7050000");

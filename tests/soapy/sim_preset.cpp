@@ -4,9 +4,15 @@
 //   ZEF_TEST_SIM_DEVICES  description@location, comma-separated
 //                         ("ZEF418@0x2101,FT232R USB UART@0x1001")
 //   ZEF_TEST_SIM_TIMING   "realtime" for the wire rate, else as fast as read
+//   ZEF_TEST_SIM_SETTINGS_OUT  a file that gets, when the program ends, the
+//                         count of settings frames received and the last one
+//                         in hex ("3 3e0310..."), for tests whose program
+//                         runs where they cannot call the simulator (a
+//                         SoapySDRServer)
 #include "sim/zef_sim.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -42,6 +48,24 @@ struct Preset {
             zefsim_set_timing(ZEFSIM_REALTIME);
         }
     }
+    ~Preset() {
+        const char* path = std::getenv("ZEF_TEST_SIM_SETTINGS_OUT");
+        if (path == nullptr) {
+            return;
+        }
+        std::uint8_t frame[65] = {};
+        const std::uint64_t count = zefsim_last_settings(frame);
+        if (std::FILE* out = std::fopen(path, "w")) {
+            std::fprintf(out, "%llu ", static_cast<unsigned long long>(count));
+            for (const std::uint8_t byte : frame) {
+                std::fprintf(out, "%02x", byte);
+            }
+            std::fprintf(out, "\n");
+            std::fclose(out);
+        }
+    }
+    Preset(const Preset&) = delete;
+    Preset& operator=(const Preset&) = delete;
 };
 
 const Preset preset;

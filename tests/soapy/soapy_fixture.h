@@ -7,10 +7,13 @@
 #include "sim/zef_sim.h"
 
 #include <SoapySDR/Device.hpp>
+#include <SoapySDR/Logger.hpp>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace zef::test {
 
@@ -27,6 +30,42 @@ inline std::uint32_t patternValue(const std::int16_t* samples, std::size_t i) {
     return static_cast<std::uint16_t>(samples[2 * i]) |
            static_cast<std::uint32_t>(static_cast<std::uint16_t>(samples[2 * i + 1])) << 16U;
 }
+
+// What the module logs while one of these lives, debug level included.
+class LogCapture {
+  public:
+    LogCapture() {
+        current = this;
+        SoapySDR::setLogLevel(SOAPY_SDR_DEBUG);
+        SoapySDR::registerLogHandler(&keep);
+    }
+    ~LogCapture() {
+        SoapySDR::registerLogHandler(nullptr);
+        SoapySDR::setLogLevel(SOAPY_SDR_INFO);
+        current = nullptr;
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Messages at `level` that contain `text`.
+    std::size_t count(SoapySDRLogLevel level, const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::size_t n = 0;
+        for (const auto& [at, message] : lines_) {
+            n += at == level && message.find(text) != std::string::npos ? 1U : 0U;
+        }
+        return n;
+    }
+
+  private:
+    static void keep(SoapySDRLogLevel level, const char* message) {
+        std::lock_guard<std::mutex> guard(current->lock_);
+        current->lines_.emplace_back(level, message);
+    }
+    static inline LogCapture* current = nullptr;
+    std::mutex lock_;
+    std::vector<std::pair<SoapySDRLogLevel, std::string>> lines_;
+};
 
 class SoapyInstrument : public testing::Test {
   protected:

@@ -2,13 +2,16 @@
 """The "zef" module through SoapySDR's Python bindings, against the simulated
 instrument in real-time mode.
 
-Usage: soapy_python_test.py stream|overflow SIMULATOR_LIBRARY
+Usage: soapy_python_test.py stream|overflow|no-driver|missing-entry SIMULATOR_LIBRARY
 
 The simulator is loaded first (RTLD_GLOBAL), so the module's bare-name driver
-load finds it; SOAPY_SDR_PLUGIN_PATH must point at the module.
+load finds it; SOAPY_SDR_PLUGIN_PATH must point at the module. no-driver loads
+none (and skips, exit 77, where a D2XX library is installed); missing-entry
+takes a simulator that lacks FT_GetStatus.
 """
 import array
 import ctypes
+import ctypes.util
 import sys
 import time
 
@@ -122,12 +125,38 @@ def overflow_test(SoapySDR, sim):
     device.closeStream(stream)
 
 
+def expect_make_failure(*parts):
+    import SoapySDR
+
+    try:
+        SoapySDR.Device(dict(driver="zef"))
+    except RuntimeError as error:
+        message = str(error)
+        print(message)
+        assert "\n" not in message, "one line"
+        for part in parts:
+            assert part in message, f"missing from the message: {part}"
+        return
+    raise AssertionError("make succeeded")
+
+
 def main():
     mode, simulator = sys.argv[1], sys.argv[2]
-    sim = start_simulator(simulator)
-    import SoapySDR  # after the simulator, so the driver load finds it
+    if mode == "no-driver":
+        if ctypes.util.find_library("ftd2xx") or ctypes.util.find_library("lin_ftd2xx"):
+            print("a D2XX library is installed: skipped")
+            sys.exit(77)
+        expect_make_failure("ZEF418: no D2XX driver library could be loaded",
+                            "install FTDI's D2XX driver so that the dynamic loader finds")
+    elif mode == "missing-entry":
+        ctypes.CDLL(simulator, mode=ctypes.RTLD_GLOBAL).zefsim_reset()
+        expect_make_failure("ZEF418: libftd2xx.so: FTDI's D2XX library lacks the entry point "
+                            "FT_GetStatus (status 137)", "install a complete D2XX library")
+    else:
+        sim = start_simulator(simulator)
+        import SoapySDR  # after the simulator, so the driver load finds it
 
-    {"stream": stream_test, "overflow": overflow_test}[mode](SoapySDR, sim)
+        {"stream": stream_test, "overflow": overflow_test}[mode](SoapySDR, sim)
     print("1 passed, 0 failed")
 
 

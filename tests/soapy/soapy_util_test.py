@@ -44,7 +44,11 @@ def main():
         expect(output, r"driver=zef", r"hardware=ZEF418", r"Channels: 1 Rx",
                r"Stream formats: CS16, CF32", r"Native format: CS16 \[full-scale=32768\]",
                r"Antennas: RX", r"RF freq range: \[0, 100\] MHz",
-               r"Sample rates: 0\.065104 MSps", r"key=tune, units=Hz", r"key=mode, type=string, options=\(C, U, L, A, F, E\)")
+               r"Sample rates: 0\.065104 MSps", r"key=tune, units=Hz",
+               r"key=mode, default=none, type=string, options=\(none, C, U, L, A, F, E\)",
+               r"gateware=placeholder: this build cannot bring up a real instrument",
+               r"gateware_sha256=[0-9a-f]{64}\n", r"driver_library=libftd2xx\.so",
+               r"calibration_codes=two-point 0x8000, three-point 0x8000, five-point 0x8000")
     print("1 passed, 0 failed")
 
 

@@ -3,8 +3,10 @@
 #include "soapy_fixture.h"
 
 #include <SoapySDR/Formats.hpp>
+#include <SoapySDR/Time.hpp>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -33,14 +35,21 @@ class SoapyStream : public SoapyInstrument {
         SoapyInstrument::TearDown();
     }
 
-    int read(std::vector<std::int16_t>& buffer, std::size_t elements, int& flags) {
+    int read(std::vector<std::int16_t>& buffer, std::size_t elements, int& flags,
+             long timeoutUs = kTimeoutUs) {
         buffer.assign(elements * 2, 0);
         void* buffs[] = {buffer.data()};
-        long long timeNs = 0;
-        return device_->readStream(stream_, buffs, elements, flags, timeNs, kTimeoutUs);
+        timeNs_ = -1;
+        return device_->readStream(stream_, buffs, elements, flags, timeNs_, timeoutUs);
+    }
+
+    // The time a read gives its first element, `elements` after activation.
+    static long long timeOf(std::uint64_t elements) {
+        return SoapySDR::ticksToTimeNs(static_cast<long long>(elements), 65104.0);
     }
 
     SoapySDR::Stream* stream_ = nullptr;
+    long long timeNs_ = -1;
 };
 
 TEST_F(SoapyStream, SplitBlocksCarryMoreFragmentsAndStayConsecutive) {
@@ -63,6 +72,8 @@ TEST_F(SoapyStream, SplitBlocksCarryMoreFragmentsAndStayConsecutive) {
         for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
             ASSERT_EQ(patternValue(buffer.data(), i), first + position + i) << "no sample lost";
         }
+        ASSERT_NE(flags & SOAPY_SDR_HAS_TIME, 0);
+        ASSERT_EQ(timeNs_, timeOf(position)) << "the time counts samples since activation";
         position += static_cast<std::uint64_t>(got);
         const bool split = position % 512U != 0;
         EXPECT_EQ((flags & SOAPY_SDR_MORE_FRAGMENTS) != 0, split) << "at element " << position;
@@ -113,6 +124,7 @@ TEST_F(SoapyStream, PausedReaderGetsOneOverflowThenConsecutiveBlocks) {
     int flags = 0;
     ASSERT_EQ(read(buffer, 512, flags), 512);
     const std::uint32_t beforePause = patternValue(buffer.data(), 0);
+    ASSERT_EQ(timeNs_, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // about 64 blocks
     EXPECT_EQ(read(buffer, 512, flags), SOAPY_SDR_OVERFLOW);
     std::uint32_t previous = 0;
@@ -122,6 +134,7 @@ TEST_F(SoapyStream, PausedReaderGetsOneOverflowThenConsecutiveBlocks) {
         for (std::size_t i = 0; i < 512; ++i) {
             ASSERT_EQ(patternValue(buffer.data(), i), start + i);
         }
+        EXPECT_EQ(timeNs_, timeOf(start - beforePause)) << "the time jumps over the gap";
         if (block == 0) {
             EXPECT_GT(start, beforePause + 16 * 512) << "the gap lies before the mark";
         } else {
@@ -129,6 +142,64 @@ TEST_F(SoapyStream, PausedReaderGetsOneOverflowThenConsecutiveBlocks) {
         }
         previous = start;
     }
+}
+
+// Read until something other than a timeout comes, for at most `seconds`.
+int readPast(const std::function<int()>& read, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int result = SOAPY_SDR_TIMEOUT;
+    while (result == SOAPY_SDR_TIMEOUT && std::chrono::steady_clock::now() < deadline) {
+        result = read();
+    }
+    return result;
+}
+
+TEST_F(SoapyStream, PulledCableIsReportedOnceAndTheStreamResumesAfterTheReplug) {
+    LogCapture log;
+    start();
+    std::vector<std::int16_t> buffer;
+    int flags = 0;
+    ASSERT_EQ(read(buffer, 512, flags), 512);
+    zefsim_unplug(0);
+    const auto pulled = std::chrono::steady_clock::now();
+    int result = 512;
+    while (result == 512) { // what was buffered comes first
+        result = read(buffer, 512, flags);
+    }
+    EXPECT_EQ(result, SOAPY_SDR_STREAM_ERROR);
+    EXPECT_LT(std::chrono::steady_clock::now() - pulled, std::chrono::seconds(1));
+    EXPECT_EQ(read(buffer, 512, flags, 300000), SOAPY_SDR_STREAM_ERROR) << "still away";
+    EXPECT_EQ(log.count(SOAPY_SDR_WARNING, "ZEF418: lost the instrument, FT_IO_ERROR"), 1U);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    zefsim_replug(0);
+    // No deactivation, no new activation: the module reopens by itself.
+    result = readPast([&] { return read(buffer, 512, flags, 200000); }, 10);
+    ASSERT_EQ(result, 512);
+    EXPECT_EQ(patternValue(buffer.data(), 0) % 512U, 0U) << "a fresh stream after the reload";
+    // Away for more than the half second of detection and waiting.
+    EXPECT_GT(timeNs_, 450000000) << "the time jumps by the outage";
+    EXPECT_EQ(simCounters().configs_accepted, 2U);
+    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: the instrument is back after"), 1U);
+    EXPECT_EQ(log.count(SOAPY_SDR_WARNING, "lost the instrument"), 1U);
+    const std::uint32_t resumed = patternValue(buffer.data(), 0);
+    ASSERT_EQ(read(buffer, 512, flags), 512);
+    EXPECT_EQ(patternValue(buffer.data(), 0), resumed + 512) << "consecutive again";
+}
+
+TEST_F(SoapyStream, ActivatingWithTheInstrumentGoneFailsAndSaysSo) {
+    LogCapture log;
+    SoapySDR::Device& device = open();
+    zefsim_set_timing(ZEFSIM_REALTIME);
+    stream_ = device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {0}, {});
+    zefsim_unplug(0);
+    EXPECT_EQ(device.activateStream(stream_), SOAPY_SDR_STREAM_ERROR);
+    EXPECT_EQ(log.count(SOAPY_SDR_ERROR, "ZEF418: activateStream: the instrument is gone"), 1U);
+    zefsim_replug(0);
+    ASSERT_EQ(device.activateStream(stream_), 0);
+    std::vector<std::int16_t> buffer;
+    int flags = 0;
+    EXPECT_EQ(readPast([&] { return read(buffer, 512, flags); }, 10), 512);
 }
 
 TEST_F(SoapyStream, SetupRejectsWhatTheInstrumentCannotDo) {

@@ -1,5 +1,6 @@
 #include "recording_session.h"
 
+#include "driver_check.h"
 #include "extio_plugin.h"
 #include "fft_peak.h"
 #include "host_callback.h"
@@ -51,6 +52,7 @@ void explainSilence(double timeout, const SimulatedInstrument* sim) {
                  "  - the plug-in carries the placeholder gateware, which cannot bring up a "
                  "real instrument (build with -DZEF_FPGA_IMAGE=<bitstream>).\n",
                  timeout);
+    std::fprintf(stderr, "  zef-host's own look at the driver: %s.\n", driverCheck().c_str());
     if (sim != nullptr) {
         const zefsim_counters c = sim->counters();
         std::fprintf(stderr,
@@ -136,11 +138,168 @@ bool writeSummaryJson(const std::string& path, const RunSummary& summary) {
     return true;
 }
 
+SimulatorSettings simulatorSettings(const HostOptions& options) {
+    SimulatorSettings settings;
+    settings.testPattern = options.simTestPattern;
+    settings.carrierHz =
+        options.carrierHz.value_or(static_cast<double>(options.loFrequency) + 1000.0);
+    settings.amplitude = options.amplitude;
+    settings.corruptRate = options.corruptRate;
+    settings.dropRate = options.dropRate;
+    return settings;
+}
+
+// The plug-in started the way hosts start it; false (with the plug-in closed
+// again) when it cannot deliver what zef-host records.
+bool startPlugin(const ExtioExports& call, const HostOptions& options, const SessionPaths& paths,
+                 RunSummary& summary, RecordingInfo& info) {
+    auto closeAndFail = [&call](const std::string& message) {
+        fail(message);
+        call.CloseHW();
+        return false;
+    };
+    call.SetCallback(sampleCallback());
+    char name[256] = {};
+    char model[256] = {};
+    int type = 0;
+    const bool initialised = call.InitHW(name, model, &type);
+    name[sizeof name - 1] = '\0';
+    model[sizeof model - 1] = '\0';
+    summary.pluginName = name;
+    summary.pluginModel = model;
+    summary.hardwareType = type;
+    info.hardware = summary.pluginName + " " + summary.pluginModel;
+    if (!options.quiet) {
+        std::fprintf(stderr, "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s)\n",
+                     paths.plugin.c_str(), name, model, type, paths.driverName.c_str());
+    }
+    if (!initialised) {
+        return closeAndFail("InitHW failed: the plug-in found no usable hardware");
+    }
+    if (type != 3) {
+        return closeAndFail(
+            "hardware type " + std::to_string(type) +
+            " is not supported: zef-host records 16-bit samples through the callback (type 3)");
+    }
+    if (!call.OpenHW()) {
+        return closeAndFail("OpenHW failed");
+    }
+    const std::int32_t rate = call.GetHWSR();
+    if (rate <= 0) {
+        return closeAndFail("GetHWSR reported no sample rate (" + std::to_string(rate) + ")");
+    }
+    summary.sampleRate = static_cast<std::uint32_t>(rate);
+    info.sampleRate = summary.sampleRate;
+    const int blockSize = call.StartHW(options.loFrequency);
+    if (blockSize <= 0) {
+        return closeAndFail("StartHW failed (returned " + std::to_string(blockSize) + ")");
+    }
+    setExpectedBlockSize(blockSize);
+    call.TuneChanged(summary.tuneFrequency);
+    call.ModeChanged(options.mode);
+    return true;
+}
+
+struct Recording {
+    StopReason stoppedBy = StopReason::Limit;
+    std::uint64_t written = 0;
+    std::chrono::system_clock::time_point start; // the first samples' arrival
+};
+
+// Moves samples from the ring to the writer and the spectrum until the
+// length is reached, Ctrl-C comes, a write fails, or nothing arrives.
+Recording record(SampleRing& ring, IqWriter* writer, SpectrumAnalyzer& spectrum,
+                 const HostOptions& options, const RunSummary& summary,
+                 const SimulatedInstrument* sim, const std::atomic<bool>& stopRequested) {
+    const std::uint64_t target = options.samples.value_or(
+        static_cast<std::uint64_t>(std::llround(options.seconds * summary.sampleRate)));
+    const auto timeoutUs = static_cast<std::uint64_t>(options.noSampleTimeout * 1e6);
+    const CallbackCounters& counters = callbackCounters();
+    Progress progress(!options.quiet, sim);
+    std::vector<std::int16_t> chunk(kChunkPairs * 2);
+    Recording recording;
+    const std::uint64_t startedUs = platform::nowMicroseconds();
+    while (true) {
+        const std::size_t got = ring.pop(chunk.data(), kChunkPairs);
+        if (got != 0) {
+            if (recording.written == 0) {
+                recording.start = std::chrono::system_clock::now();
+            }
+            const auto take =
+                static_cast<std::size_t>(std::min<std::uint64_t>(got, target - recording.written));
+            spectrum.add(chunk.data(), take);
+            if (writer != nullptr && !writer->write(chunk.data(), take)) {
+                recording.stoppedBy =
+                    writer->pipeClosed() ? StopReason::PipeClosed : StopReason::WriteError;
+                break;
+            }
+            recording.written += take;
+            progress.update(recording.written, summary.sampleRate);
+        }
+        if (recording.written >= target) {
+            recording.stoppedBy = StopReason::Limit;
+            break;
+        }
+        if (stopRequested.load()) {
+            recording.stoppedBy = StopReason::Interrupt;
+            break;
+        }
+        if (counters.blocks.load(std::memory_order_acquire) == 0 &&
+            platform::nowMicroseconds() - startedUs > timeoutUs) {
+            recording.stoppedBy = StopReason::NoSamples;
+            break;
+        }
+        if (got == 0) {
+            platform::sleepMs(kIdleSleepMs);
+        }
+    }
+    if (recording.written != 0) {
+        progress.update(recording.written, summary.sampleRate, true);
+    }
+    progress.end();
+    return recording;
+}
+
+void collectCounters(RunSummary& summary, const Recording& recording,
+                     const SpectrumAnalyzer& spectrum, const SimulatedInstrument* sim) {
+    const CallbackCounters& counters = callbackCounters();
+    summary.stoppedBy = recording.stoppedBy;
+    summary.samples = recording.written;
+    summary.blocks = counters.blocks.load(std::memory_order_acquire);
+    summary.samplesDelivered = counters.pairsDelivered.load();
+    summary.samplesDropped = counters.pairsDropped.load();
+    summary.oddBlocks = counters.oddBlocks.load();
+    summary.effectiveRate = effectiveRate(counters);
+    summary.peak = spectrum.peak();
+    if (sim != nullptr) {
+        summary.simulator = simulatorCounters(sim->counters());
+    }
+}
+
+// Ends the files whatever happened, so an interrupted or failed recording is
+// still a valid file of what was written. False when the files are not good.
+bool finishOutput(IqWriter& writer, const RecordingInfo& info, const Recording& recording,
+                  RunSummary& summary) {
+    const auto start = recording.written == 0 ? std::chrono::system_clock::now() : recording.start;
+    const auto length = std::chrono::microseconds(static_cast<std::int64_t>(
+        static_cast<double>(recording.written) * 1e6 / summary.sampleRate));
+    const auto stop =
+        start + std::chrono::duration_cast<std::chrono::system_clock::duration>(length);
+    if (!writer.finish(info, toUtc(start), toUtc(stop)) &&
+        summary.stoppedBy != StopReason::PipeClosed) {
+        summary.stoppedBy = StopReason::WriteError;
+    }
+    if (summary.stoppedBy == StopReason::WriteError) {
+        fail(writer.error());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int runSession(const HostOptions& options, const SessionPaths& paths,
                const std::atomic<bool>& stopRequested) {
-    const bool talk = !options.quiet;
     RunSummary summary;
     summary.plugin = paths.plugin;
     summary.driver = paths.driverName;
@@ -157,8 +316,8 @@ int runSession(const HostOptions& options, const SessionPaths& paths,
     // The output first: a path that cannot be written fails before any
     // plug-in or device is touched.
     std::unique_ptr<IqWriter> writer;
+    std::string error;
     if (!options.output.empty()) {
-        std::string error;
         writer = openWriter(options.format, options.output, info, error);
         if (!writer) {
             fail(error);
@@ -171,175 +330,47 @@ int runSession(const HostOptions& options, const SessionPaths& paths,
     std::unique_ptr<SimulatedInstrument> sim;
     if (!paths.simulator.empty()) {
         sim = std::make_unique<SimulatedInstrument>();
-        std::string error;
         if (!sim->load(paths.simulator, error)) {
             fail(error);
             return kExitFailure;
         }
-        SimulatorSettings settings;
-        settings.testPattern = options.simTestPattern;
-        settings.carrierHz =
-            options.carrierHz.value_or(static_cast<double>(options.loFrequency) + 1000.0);
-        settings.amplitude = options.amplitude;
-        settings.corruptRate = options.corruptRate;
-        settings.dropRate = options.dropRate;
-        sim->configure(settings);
+        sim->configure(simulatorSettings(options));
     }
 
     ExtioPlugin plugin;
-    std::string error;
     if (!plugin.load(paths.plugin, error)) {
         fail(error);
         return kExitFailure;
     }
     const ExtioExports& call = plugin.call();
     attachRing(&ring);
+    if (!startPlugin(call, options, paths, summary, info)) {
+        return kExitFailure;
+    }
 
-    call.SetCallback(sampleCallback());
-    char name[256] = {};
-    char model[256] = {};
-    int type = 0;
-    const bool initialised = call.InitHW(name, model, &type);
-    name[sizeof name - 1] = '\0';
-    model[sizeof model - 1] = '\0';
-    summary.pluginName = name;
-    summary.pluginModel = model;
-    summary.hardwareType = type;
-    info.hardware = summary.pluginName + " " + summary.pluginModel;
-    if (talk) {
-        std::fprintf(stderr, "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s)\n",
-                     paths.plugin.c_str(), name, model, type, paths.driverName.c_str());
-    }
-    if (!initialised) {
-        fail("InitHW failed: the plug-in found no usable hardware");
-        call.CloseHW();
-        return kExitFailure;
-    }
-    if (type != 3) {
-        fail("hardware type " + std::to_string(type) +
-             " is not supported: zef-host records 16-bit samples through the callback (type 3)");
-        call.CloseHW();
-        return kExitFailure;
-    }
-    if (!call.OpenHW()) {
-        fail("OpenHW failed");
-        call.CloseHW();
-        return kExitFailure;
-    }
-    const std::int32_t rate = call.GetHWSR();
-    if (rate <= 0) {
-        fail("GetHWSR reported no sample rate (" + std::to_string(rate) + ")");
-        call.CloseHW();
-        return kExitFailure;
-    }
-    summary.sampleRate = static_cast<std::uint32_t>(rate);
-    info.sampleRate = summary.sampleRate;
-    const int blockSize = call.StartHW(options.loFrequency);
-    if (blockSize <= 0) {
-        fail("StartHW failed (returned " + std::to_string(blockSize) + ")");
-        call.CloseHW();
-        return kExitFailure;
-    }
-    setExpectedBlockSize(blockSize);
-    call.TuneChanged(summary.tuneFrequency);
-    call.ModeChanged(options.mode);
-
-    const std::uint64_t target =
-        options.samples.value_or(static_cast<std::uint64_t>(std::llround(options.seconds * rate)));
-    const auto timeoutUs = static_cast<std::uint64_t>(options.noSampleTimeout * 1e6);
-    const CallbackCounters& counters = callbackCounters();
     SpectrumAnalyzer spectrum(summary.sampleRate);
-    Progress progress(talk, sim.get());
-    std::vector<std::int16_t> chunk(kChunkPairs * 2);
-    std::uint64_t written = 0;
-    std::chrono::system_clock::time_point start;
-    const std::uint64_t startedUs = platform::nowMicroseconds();
-
-    while (true) {
-        const std::size_t got = ring.pop(chunk.data(), kChunkPairs);
-        if (got != 0) {
-            if (written == 0) {
-                start = std::chrono::system_clock::now();
-            }
-            const auto take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(got, target - written));
-            spectrum.add(chunk.data(), take);
-            if (writer && !writer->write(chunk.data(), take)) {
-                summary.stoppedBy = writer->pipeClosed() ? "pipe-closed" : "write-error";
-                break;
-            }
-            written += take;
-            progress.update(written, summary.sampleRate);
-        }
-        if (written >= target) {
-            summary.stoppedBy = "limit";
-            break;
-        }
-        if (stopRequested.load()) {
-            summary.stoppedBy = "interrupt";
-            break;
-        }
-        if (counters.blocks.load(std::memory_order_acquire) == 0 &&
-            platform::nowMicroseconds() - startedUs > timeoutUs) {
-            summary.stoppedBy = "no-samples";
-            break;
-        }
-        if (got == 0) {
-            platform::sleepMs(kIdleSleepMs);
-        }
-    }
-    if (written != 0) {
-        progress.update(written, summary.sampleRate, true);
-    }
-    progress.end();
-
+    const Recording recording =
+        record(ring, writer.get(), spectrum, options, summary, sim.get(), stopRequested);
     call.StopHW();
     call.CloseHW();
     plugin.unload();
     attachRing(nullptr);
-
-    summary.samples = written;
-    summary.blocks = counters.blocks.load(std::memory_order_acquire);
-    summary.samplesDelivered = counters.pairsDelivered.load();
-    summary.samplesDropped = counters.pairsDropped.load();
-    summary.oddBlocks = counters.oddBlocks.load();
-    summary.effectiveRate = effectiveRate(counters);
-    summary.peak = spectrum.peak();
-    if (sim) {
-        summary.simulator = simulatorCounters(sim->counters());
-    }
+    collectCounters(summary, recording, spectrum, sim.get());
 
     int exitCode = kExitOk;
-    if (summary.stoppedBy == "no-samples") {
+    if (summary.stoppedBy == StopReason::NoSamples) {
         explainSilence(options.noSampleTimeout, sim.get());
         exitCode = kExitNoSamples;
-    } else if (summary.stoppedBy == "interrupt" && written == 0) {
+    } else if (summary.stoppedBy == StopReason::Interrupt && recording.written == 0) {
         exitCode = kExitInterrupted;
     }
-    if (writer) {
-        // Ends the files whatever happened, so an interrupted or failed
-        // recording is still a valid file of what was written.
-        if (written == 0) {
-            start = std::chrono::system_clock::now();
-        }
-        const auto length = std::chrono::microseconds(
-            static_cast<std::int64_t>(static_cast<double>(written) * 1e6 / rate));
-        const auto stop =
-            start + std::chrono::duration_cast<std::chrono::system_clock::duration>(length);
-        if (!writer->finish(info, toUtc(start), toUtc(stop)) &&
-            summary.stoppedBy != "pipe-closed") {
-            summary.stoppedBy = "write-error";
-        }
-        if (summary.stoppedBy == "write-error") {
-            fail(writer->error());
-            exitCode = kExitFailure;
-        }
+    if (writer && !finishOutput(*writer, info, recording, summary)) {
+        exitCode = kExitFailure;
     }
-
     if (!options.summaryJson.empty() && !writeSummaryJson(options.summaryJson, summary)) {
         exitCode = exitCode == kExitOk ? kExitFailure : exitCode;
     }
-    if (talk) {
+    if (!options.quiet) {
         printSummary(writer && options.output == "-" ? stderr : stdout, summary);
     }
     return exitCode;

@@ -2,6 +2,22 @@
 
 namespace zef::host {
 
+const char* stopReasonName(StopReason reason) {
+    switch (reason) {
+    case StopReason::Limit:
+        return "limit";
+    case StopReason::Interrupt:
+        return "interrupt";
+    case StopReason::WriteError:
+        return "write-error";
+    case StopReason::PipeClosed:
+        return "pipe-closed";
+    case StopReason::NoSamples:
+        return "no-samples";
+    }
+    return "unknown";
+}
+
 double recordedSeconds(const RunSummary& s) {
     return s.sampleRate == 0 ? 0.0
                              : static_cast<double>(s.samples) / static_cast<double>(s.sampleRate);
@@ -36,7 +52,7 @@ void printSummary(std::FILE* out, const RunSummary& s) {
         }
         std::fprintf(out, "\n");
     }
-    std::fprintf(out, "  stopped by     %s\n", s.stoppedBy.c_str());
+    std::fprintf(out, "  stopped by     %s\n", stopReasonName(s.stoppedBy));
 }
 
 nlohmann::ordered_json summaryJson(const RunSummary& s) {
@@ -66,7 +82,7 @@ nlohmann::ordered_json summaryJson(const RunSummary& s) {
         j["peak_offset_hz"] = nullptr;
         j["peak_level_dbfs"] = nullptr;
     }
-    j["stopped_by"] = s.stoppedBy;
+    j["stopped_by"] = stopReasonName(s.stoppedBy);
     if (!s.simulator.empty()) {
         nlohmann::ordered_json sim;
         for (const auto& [name, value] : s.simulator) {

@@ -15,6 +15,12 @@
 
 namespace zef::host {
 
+// Why the recording ended.
+enum class StopReason { Limit, Interrupt, WriteError, PipeClosed, NoSamples };
+
+// As the summary shows it: "limit", "interrupt", "write-error", ...
+const char* stopReasonName(StopReason reason);
+
 struct RunSummary {
     std::string plugin; // path
     std::string pluginName;
@@ -35,7 +41,7 @@ struct RunSummary {
     std::uint64_t oddBlocks = 0;
     double effectiveRate = 0.0; // pairs per second as the callback saw them
     std::optional<SpectralPeak> peak;
-    std::string stoppedBy; // "limit", "interrupt", "write-error", "pipe-closed", "no-samples"
+    StopReason stoppedBy = StopReason::Limit;
     std::vector<std::pair<std::string, std::uint64_t>> simulator; // counters, when in use
 };
 

@@ -1,0 +1,55 @@
+// How a listed device is recognised as the instrument, and which devices an
+// open may take. The plug-in's own search, the listing for front ends and
+// their open all use these, so they can never disagree.
+#pragma once
+
+#include "d2xx_types.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace zef {
+
+// The descriptions the instrument's USB bridge reports.
+inline constexpr const char* kDescriptionKr27xx = "Digital Oscilloscope KR27xx";
+inline constexpr const char* kDescriptionZef418 = "ZEF418";
+// Relatives that are never opened, not even in the second pass.
+inline constexpr const char* kDescriptionOscilloscope = "Digital Oscilloscope";
+inline constexpr const char* kDescriptionKr27 = "Digital Oscilloscope KR27";
+
+// One device as both list queries report it.
+struct ListedDevice {
+    d2xx::DWORD location = 0;
+    char description[d2xx::kDescriptionSize] = {};
+};
+
+// D2XX takes a device index or a location id in its pointer argument.
+void* asPointerArgument(d2xx::DWORD value);
+
+// Both list queries (location, then description), made every time; true
+// when both worked. Under the driver lock.
+bool listDevice(d2xx::DWORD index, ListedDevice& device);
+
+// Exact, whole-string comparisons.
+bool isInstrument(const char* description);
+bool isRelative(const char* description); // the instrument or one of its relatives
+
+// The first pass's test of one index: listed, and described as the instrument.
+bool listInstrument(d2xx::DWORD index, ListedDevice& device);
+
+// Which devices OpenDevice may take. The ExtIO plug-in keeps the default,
+// both passes; a front end narrows it to the instrument, optionally at one
+// location, and then no open (nor a later reopen) falls through to a
+// foreign device.
+struct DeviceSearch {
+    bool instrumentsOnly = false;
+    std::optional<std::uint32_t> location;
+
+    [[nodiscard]] bool accepts(d2xx::DWORD at) const { return !location || *location == at; }
+};
+
+// Both under the driver lock.
+void setDeviceSearch(const DeviceSearch& search);
+const DeviceSearch& deviceSearch();
+
+} // namespace zef

@@ -1,0 +1,25 @@
+#include "driver_check.h"
+
+#include "zef/instrument.h"
+
+#include <cstdio>
+
+namespace zef::host {
+
+std::string driverCheck() {
+    const instrument::Listing listing = instrument::list();
+    if (listing.status != 0) {
+        return "the driver cannot be used: " + instrument::describeStatus(listing.status);
+    }
+    if (listing.instruments.empty()) {
+        return "the driver lists " + std::to_string(listing.devices) +
+               " device(s), none of them the instrument";
+    }
+    const instrument::Listed& first = listing.instruments.front();
+    char location[16];
+    std::snprintf(location, sizeof location, "0x%x", first.location);
+    return "the driver lists the instrument (" + first.description + " at " + location +
+           "), so it is there: another program may hold it, or its gateware never came up";
+}
+
+} // namespace zef::host
