@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <imagehlp.h>
+#endif
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -104,6 +108,12 @@ TEST_F(Gateware, EmbeddedImageIsWhatTheInstrumentReceives) {
     EXPECT_NE(show.out.find("gateware for the instrument"), std::string::npos) << show.out;
     EXPECT_NE(show.out.find(zef::sha256Hex(stream)), std::string::npos) << show.out;
     EXPECT_NE(show.out.find("342816 bytes"), std::string::npos) << show.out;
+#if defined(_WIN32)
+    DWORD stored = 0;
+    DWORD computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumA(plugin_.c_str(), &stored, &computed), CHECKSUM_SUCCESS);
+    EXPECT_EQ(stored, computed) << "the DLL's checksum follows the new image";
+#endif
 
     zefsim_reset();
     zefsim_add_device("ZEF418", 0x2101, 0, 0);

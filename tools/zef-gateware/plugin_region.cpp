@@ -40,6 +40,30 @@ std::string fileFormat(std::span<const std::uint8_t> file) {
     return magic == 0x20B ? "64-bit Windows DLL" : "32-bit Windows DLL";
 }
 
+constexpr std::size_t kPeOffsetField = 0x3C;
+// The checksum field, from the optional header's start (PE32 and PE32+).
+constexpr std::size_t kPeChecksumField = 64;
+
+std::size_t peChecksumOffset(std::span<const std::uint8_t> file) {
+    return littleEndian32(file, kPeOffsetField) + 24 + kPeChecksumField;
+}
+
+// The image checksum as the Windows tools compute it: 16-bit one's-complement
+// style sum of the file without the field, plus the file's length.
+std::uint32_t peChecksum(std::span<const std::uint8_t> file, std::size_t field) {
+    std::uint64_t sum = 0;
+    for (std::size_t at = 0; at < file.size(); at += 2) {
+        if (at == field || at == field + 2) {
+            continue;
+        }
+        const unsigned high = at + 1 < file.size() ? file[at + 1] : 0U;
+        sum += file[at] | high << 8U;
+        sum = (sum & 0xFFFFU) + (sum >> 16U);
+    }
+    sum = (sum & 0xFFFFU) + (sum >> 16U);
+    return static_cast<std::uint32_t>(sum + file.size());
+}
+
 } // namespace
 
 bool PluginRegion::placeholder() const {
@@ -97,6 +121,13 @@ void writeImage(std::vector<std::uint8_t>& file, const PluginRegion& region,
     std::copy(image.begin(), image.end(), file.begin() + static_cast<std::ptrdiff_t>(begin));
     std::fill(file.begin() + static_cast<std::ptrdiff_t>(begin + image.size()),
               file.begin() + static_cast<std::ptrdiff_t>(begin + region.capacity), 0);
+    // A DLL that carries a checksum gets the new one; 0 means none.
+    if (region.format.find("Windows") != std::string::npos) {
+        const std::size_t field = peChecksumOffset(file);
+        if (littleEndian32(file, field) != 0) {
+            putLittleEndian32(file, field, peChecksum(file, field));
+        }
+    }
 }
 
 } // namespace zef::gateware
