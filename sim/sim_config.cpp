@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <span>
+#include <utility>
 
 namespace zef::sim {
 
@@ -260,8 +261,12 @@ SimConfig parseSimConfig(std::string_view text, const std::string& source,
                           : apply(config, trim(line.substr(0, equals)), value, devicesGiven);
         }
         if (!problem.empty()) {
-            messages.push_back("zefsim: " + source + ":" + std::to_string(lineNumber) + ": " +
-                               problem + "; line ignored");
+            std::string message = "zefsim: ";
+            message += source;
+            message += ":" + std::to_string(lineNumber) + ": ";
+            message += problem;
+            message += "; line ignored";
+            messages.push_back(std::move(message));
         }
     }
     return config;

@@ -45,7 +45,7 @@ BitFileContent readBitFile(std::span<const std::uint8_t> bytes) {
     std::string* fields[] = {&content.header.design, &content.header.part, &content.header.date,
                              &content.header.time};
     for (char key = 'a'; key <= 'd'; ++key) {
-        if (at + 3 > bytes.size() || bytes[at] != key) {
+        if (at + 3 > bytes.size() || bytes[at] != static_cast<std::uint8_t>(key)) {
             content.error = std::string("truncated .bit header: no field '") + key + "'";
             return content;
         }
