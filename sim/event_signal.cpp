@@ -10,8 +10,8 @@ namespace zef::sim {
 
 #if defined(_WIN32)
 
-void signalDriverEvent(void* param) {
-    SetEvent(static_cast<HANDLE>(param));
+bool signalDriverEvent(void* param) {
+    return SetEvent(static_cast<HANDLE>(param)) != 0;
 }
 
 #else
@@ -27,11 +27,12 @@ struct EVENT_HANDLE {
 
 } // namespace
 
-void signalDriverEvent(void* param) {
+bool signalDriverEvent(void* param) {
     auto* handle = static_cast<EVENT_HANDLE*>(param);
     pthread_mutex_lock(&handle->eMutex);
     pthread_cond_signal(&handle->eCondVar);
     pthread_mutex_unlock(&handle->eMutex);
+    return true;
 }
 
 #endif

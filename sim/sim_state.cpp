@@ -54,6 +54,9 @@ Port* findPort(SimState& state, d2xx::FT_HANDLE handle) {
             return port.get();
         }
     }
+    if (token >= SimState::kFirstToken && token < state.nextToken) {
+        ++state.env.counters.closed_handle_calls;
+    }
     return nullptr;
 }
 

@@ -50,12 +50,15 @@ struct SimState {
     Environment env;
     std::vector<std::unique_ptr<DeviceSlot>> devices;
     std::vector<std::unique_ptr<Port>> ports;
-    std::uint64_t nextToken = 0x5A000001; // never reused, so stale handles stay invalid
+    static constexpr std::uint64_t kFirstToken = 0x5A000001;
+    std::uint64_t nextToken = kFirstToken; // never reused, so stale handles stay invalid
     CallLog log;
 };
 
 SimState& simState();
 
+// The open port of a handle; null for an unknown one, and a handle that was
+// closed (FTDI's driver would touch freed memory) is counted.
 Port* findPort(SimState& state, d2xx::FT_HANDLE handle);
 // The device at a D2XX list index: the n-th one plugged in.
 DeviceSlot* listedDevice(SimState& state, std::size_t index);

@@ -107,8 +107,11 @@ void pump(Environment& env, Port& port, std::uint64_t nowUs) {
     }
     if (moved.arrived > 0 && port.event != nullptr &&
         (port.eventMask & d2xx::FT_EVENT_RXCHAR) != 0) {
-        signalDriverEvent(port.event);
-        ++env.counters.events_signalled;
+        if (signalDriverEvent(port.event)) {
+            ++env.counters.events_signalled;
+        } else {
+            ++env.counters.event_signal_failures;
+        }
     }
 }
 

@@ -67,6 +67,10 @@ struct zefsim_counters {
     uint64_t opens;
     uint64_t closes;
     uint64_t bitbang_bytes; /* bytes written in bit-bang mode */
+    /* calls that passed a handle after it was closed: with FTDI's driver
+     * the handle is freed memory by then */
+    uint64_t closed_handle_calls;
+    uint64_t event_signal_failures; /* Windows refused the registered event */
 };
 
 /* Back to the initial state: no devices, no faults, counters zero, fast
@@ -92,7 +96,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_seal_block(uint8_t block[64]);
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_fault(int fault, double value);
 
 /* Cable pull: calls on the open handle fail with FT_IO_ERROR and the device
- * leaves the list. Replug brings it back unconfigured. */
+ * leaves the list until it is replugged. Replug brings it back unconfigured. */
 ZEFSIM_API void ZEFSIM_CALL zefsim_unplug(int index);
 ZEFSIM_API void ZEFSIM_CALL zefsim_replug(int index);
 

@@ -19,4 +19,17 @@ class ExtIO_Thread : public platform::Thread {
 inline constexpr std::uint32_t kPlainWaitMs = 40;
 inline constexpr std::uint32_t kBridgeWaitMs = 4;
 
+// What a pass may do: the worker's own jobs, or a test's that log the order.
+struct WorkerJobs {
+    void (*waitForBytes)(std::uint32_t timeoutMs);         // waits on RxEvent, then resets it
+    bool (*configureFpga)(const platform::Thread& worker); // false: load abandoned
+    void (*sendSettings)(const platform::Thread& worker);
+    void (*parse)(const platform::Thread& worker);
+};
+
+// One pass of the loop. `loadAbandoned` carries from pass to pass: after an
+// abandoned load the device holds no gateware, and only a reopen (which asks
+// for a new load) can help.
+void workerPass(const platform::Thread& worker, const WorkerJobs& jobs, bool& loadAbandoned);
+
 } // namespace zef

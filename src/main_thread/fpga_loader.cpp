@@ -3,7 +3,7 @@
 #include "bitbang_expansion.h"
 #include "plugin/device_state.h"
 #include "stream_parser.h"
-#include "usb_func/driver_lock.h"
+#include "usb_func/device_link.h"
 #include "usb_func/driver_table.h"
 
 #include <algorithm>
@@ -21,40 +21,38 @@ constexpr std::uint8_t kTrailerLow = kProgramLine | kConfigData; // 81: clock lo
 // The one buffer of the whole load: program pulse, chunks, trailer, start
 // command. Only the worker loads.
 alignas(64) std::array<std::uint8_t, kBitBangChunkBytes> workBuffer;
+// The device the load started on: once it is closed or replaced, the rest of
+// the load goes nowhere and the load is abandoned.
+LinkSession loadLink = kNoLink;
 
+// A failure's status is stored while the driver lock still holds the handle
+// it was made on, so that it cannot overwrite the result of a newer open.
 FT_STATUS write(std::span<const std::uint8_t> bytes, DWORD* written) {
-    platform::LockGuard guard(driverLock());
-    return FT_Write(deviceState.deviceHandle, bytes.data(), static_cast<DWORD>(bytes.size()),
-                    written);
-}
-
-// Sends all of `bytes`, each further write starting at the first byte the
-// driver did not accept. A write that accepts nothing would repeat forever on
-// a dead link, so it ends the load like a failed one.
-FT_STATUS writeWhole(std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const FT_STATUS status = write(bytes, &written);
+    return onLink(loadLink, [&](FT_HANDLE handle) {
+        FT_STATUS status =
+            FT_Write(handle, bytes.data(), static_cast<DWORD>(bytes.size()), written);
+        if (status == FT_OK && *written == 0) {
+            status = FT_IO_ERROR; // would repeat forever on a dead link
+        }
         if (status != FT_OK) {
-            return status;
+            deviceState.driverStatus.store(static_cast<std::int32_t>(status));
         }
-        if (written == 0) {
-            return FT_IO_ERROR;
-        }
-        bytes = bytes.subspan(std::min<std::size_t>(written, bytes.size()));
-    }
-    return FT_OK;
+        return status;
+    });
 }
 
-// Every write of the load goes out whole: a device that missed its program
+// Every write of the load goes out whole, each further write starting at the
+// first byte the driver did not accept: a device that missed its program
 // pulse, trailer or start command stays without gateware while the link looks
 // fine. A failure ends the load with its status in driverStatus, so the next
 // StartHW reopens.
 bool sendWhole(std::span<const std::uint8_t> bytes) {
-    const FT_STATUS status = writeWhole(bytes);
-    if (status != FT_OK) {
-        deviceState.driverStatus.store(static_cast<std::int32_t>(status));
-        return false;
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        if (write(bytes, &written) != FT_OK) {
+            return false;
+        }
+        bytes = bytes.subspan(std::min<std::size_t>(written, bytes.size()));
     }
     return true;
 }
@@ -65,8 +63,8 @@ bool sendByte(std::uint8_t byte) {
 }
 
 void setBitMode(UCHAR mode) {
-    platform::LockGuard guard(driverLock());
-    FT_SetBitMode(deviceState.deviceHandle, kBitBangOutputs, mode);
+    onLink(loadLink,
+           [mode](FT_HANDLE handle) { return FT_SetBitMode(handle, kBitBangOutputs, mode); });
 }
 
 // False when the load was abandoned. The terminate request is tested per
@@ -107,11 +105,9 @@ void drain(const platform::Thread& worker, const FpgaLoaderWaits& waits) {
         DWORD received = 0;
         DWORD queued = 0;
         DWORD events = 0;
-        FT_STATUS status = FT_OK;
-        {
-            platform::LockGuard guard(driverLock());
-            status = FT_GetStatus(deviceState.deviceHandle, &received, &queued, &events);
-        }
+        const FT_STATUS status = onLink(loadLink, [&](FT_HANDLE handle) {
+            return FT_GetStatus(handle, &received, &queued, &events);
+        });
         if (status != FT_OK || queued == 0 || worker.terminateRequested() ||
             platform::nowMicroseconds() >= deadline) {
             return;
@@ -121,10 +117,11 @@ void drain(const platform::Thread& worker, const FpgaLoaderWaits& waits) {
 
 // Bytes that arrived during the load are noise from the bit-bang lines.
 void discardReceived() {
-    platform::LockGuard guard(driverLock());
-    FT_StopInTask(deviceState.deviceHandle);
-    FT_Purge(deviceState.deviceHandle, FT_PURGE_RX);
-    FT_RestartInTask(deviceState.deviceHandle);
+    onLink(loadLink, [](FT_HANDLE handle) {
+        FT_StopInTask(handle);
+        FT_Purge(handle, FT_PURGE_RX);
+        return FT_RestartInTask(handle);
+    });
 }
 
 bool sendStartCommand() {
@@ -156,6 +153,10 @@ bool waitUntilReady(const platform::Thread& worker, const FpgaLoaderWaits& waits
 } // namespace
 
 bool ConfigureFpga(const platform::Thread& worker, FpgaImage image, FpgaLoaderWaits waits) {
+    loadLink = currentLink();
+    if (loadLink == kNoLink) {
+        return false; // closed again before the worker came to it
+    }
     setBitMode(FT_BITMODE_ASYNC_BITBANG);
     if (!sendByte(0x00)) {
         return abandon();

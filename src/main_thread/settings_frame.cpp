@@ -3,7 +3,7 @@
 #include "crc16.h"
 #include "plugin/device_state.h"
 #include "stream_parser.h"
-#include "usb_func/driver_lock.h"
+#include "usb_func/device_link.h"
 #include "usb_func/driver_table.h"
 
 #include <initializer_list>
@@ -88,12 +88,18 @@ SettingsInputs currentInputs() {
     return inputs;
 }
 
-// One FT_Write under the driver lock, so a reopen cannot swap the handle
-// underneath it. The count written is not examined.
-FT_STATUS writeToDevice(const std::uint8_t* bytes, std::size_t size) {
-    platform::LockGuard guard(driverLock());
-    DWORD written = 0;
-    return FT_Write(deviceState.deviceHandle, bytes, static_cast<DWORD>(size), &written);
+// One FT_Write to the device the frame was started for; the count written is
+// not examined. A kept status is stored in the same hold of the driver lock
+// as the write, so a stale one never overwrites the result of a newer open.
+void writeToDevice(LinkSession link, const std::uint8_t* bytes, std::size_t size, bool keepStatus) {
+    onLink(link, [&](FT_HANDLE handle) {
+        DWORD written = 0;
+        const FT_STATUS status = FT_Write(handle, bytes, static_cast<DWORD>(size), &written);
+        if (keepStatus) {
+            deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+        }
+        return status;
+    });
 }
 
 } // namespace
@@ -125,11 +131,14 @@ SettingsFrame buildSettingsFrame(const SettingsInputs& inputs) {
 }
 
 void sendSettingsFrame(const platform::Thread& worker) {
+    const LinkSession link = currentLink();
     // A lost preamble costs only the acknowledgement, so its status is not kept.
-    static_cast<void>(writeToDevice(kSettingsPreamble.data(), kSettingsPreamble.size()));
+    writeToDevice(link, kSettingsPreamble.data(), kSettingsPreamble.size(), false);
     const SettingsFrame frame = buildSettingsFrame(currentInputs());
-    const FT_STATUS status = writeToDevice(frame.data(), frame.size());
-    deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+    writeToDevice(link, frame.data(), frame.size(), true);
+    if (link != currentLink()) {
+        return; // closed or replaced meanwhile: nothing will answer
+    }
     // Lowered only after the write, so an acknowledgement already queued in
     // the driver also ends the wait.
     deviceState.settingsAcked.store(false);

@@ -2,7 +2,7 @@
 
 #include "frame_parser.h"
 #include "plugin/device_state.h"
-#include "usb_func/driver_lock.h"
+#include "usb_func/device_link.h"
 #include "usb_func/driver_table.h"
 
 #include <algorithm>
@@ -15,23 +15,26 @@ namespace {
 // Static so a pass allocates nothing; passes never run concurrently.
 std::array<std::uint8_t, kMaxPassBytes> passBuffer;
 
-// Bytes read into passBuffer; a failed query or read counts as nothing.
+// Bytes read into passBuffer from the open device; a failed query or read,
+// or no device open, counts as nothing.
 DWORD readQueued() {
-    // The lock keeps a reopen from replacing the handle between the two calls.
-    platform::LockGuard guard(driverLock());
-    const FT_HANDLE handle = deviceState.deviceHandle;
-    DWORD queued = 0;
-    if (FT_GetQueueStatus(handle, &queued) != FT_OK || queued == 0) {
-        return 0;
-    }
-    const DWORD wanted = std::min(queued, kMaxPassBytes);
     DWORD got = 0;
-    if (FT_Read(handle, passBuffer.data(), wanted, &got) != FT_OK) {
-        return 0;
-    }
-    // A driver that claims more than it was asked for must not make us read
-    // past the buffer.
-    return std::min(got, wanted);
+    // One hold of the lock for both calls, so a reopen cannot come between.
+    onLink(currentLink(), [&got](FT_HANDLE handle) {
+        DWORD queued = 0;
+        if (FT_GetQueueStatus(handle, &queued) != FT_OK || queued == 0) {
+            return FT_OK;
+        }
+        const DWORD wanted = std::min(queued, kMaxPassBytes);
+        if (FT_Read(handle, passBuffer.data(), wanted, &got) != FT_OK) {
+            got = 0;
+        }
+        // A driver that claims more than it was asked for must not make us
+        // read past the buffer.
+        got = std::min(got, wanted);
+        return FT_OK;
+    });
+    return got;
 }
 
 } // namespace

@@ -71,6 +71,19 @@ class LockGuard {
     Mutex& mutex_;
 };
 
+// Keeps the module that holds this code loaded after the host frees it, for
+// as long as the pin is held (Windows). An open device signals our event, so
+// it must not outlive our code; on POSIX the library's destructor closes the
+// device instead, and the pin does nothing.
+class ModulePin {
+  public:
+    void hold();    // nothing when already held
+    void release(); // nothing when not held
+
+  private:
+    [[maybe_unused]] void* module_ = nullptr; // Windows only
+};
+
 // A thread object whose body is `runLoop`. The body polls
 // `terminateRequested`; `stop` raises the request and waits for the body to
 // end. On Windows a running thread holds a reference to the module its code
@@ -88,10 +101,18 @@ class Thread {
     [[nodiscard]] bool terminateRequested() const {
         return terminate_.load(std::memory_order_acquire);
     }
+    // Withdraws a request the body has not acted on yet; only the thread
+    // itself may, from inside its body.
+    void cancelTerminate() { terminate_.store(false, std::memory_order_release); }
     // Requests termination and waits for the body to return. Safe to call
     // more than once; must not be called from the thread itself.
     void stop();
+    // Lets go of a thread whose body has returned (or is the caller on its way
+    // out) without waiting for it: for an unload, where waiting is forbidden.
+    void release();
     [[nodiscard]] bool started() const { return handle_ != nullptr; }
+    // The body has returned; the thread may still be running its exit.
+    [[nodiscard]] bool finished() const { return finished_.load(std::memory_order_acquire); }
     [[nodiscard]] bool isCurrentThread() const;
     // CPU time the thread has used so far, user and kernel; 0 when not running.
     [[nodiscard]] std::uint64_t cpuMicroseconds() const;
@@ -103,6 +124,7 @@ class Thread {
     static void entry(Thread* self);
     friend struct ThreadEntry;
     std::atomic<bool> terminate_{false};
+    std::atomic<bool> finished_{false};
     void* handle_ = nullptr;
     std::uint64_t id_ = 0;
 };

@@ -132,6 +132,9 @@ void Mutex::unlock() {
     pthread_mutex_unlock(nativeMutex(storage_));
 }
 
+void ModulePin::hold() {}
+void ModulePin::release() {}
+
 struct ThreadEntry {
     static void* run(void* argument) {
         Thread::entry(static_cast<Thread*>(argument));
@@ -141,6 +144,7 @@ struct ThreadEntry {
 
 void Thread::entry(Thread* self) {
     self->runLoop();
+    self->finished_.store(true, std::memory_order_release);
 }
 
 Thread::~Thread() {
@@ -152,6 +156,7 @@ bool Thread::start() {
         return false;
     }
     terminate_.store(false, std::memory_order_release);
+    finished_.store(false, std::memory_order_release);
     static_assert(sizeof(pthread_t) <= sizeof(id_));
     pthread_t thread{};
     if (pthread_create(&thread, nullptr, &ThreadEntry::run, this) != 0) {
@@ -168,6 +173,15 @@ void Thread::stop() {
     }
     requestTerminate();
     pthread_join(static_cast<pthread_t>(id_), nullptr);
+    handle_ = nullptr;
+    id_ = 0;
+}
+
+void Thread::release() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    pthread_detach(static_cast<pthread_t>(id_));
     handle_ = nullptr;
     id_ = 0;
 }

@@ -115,6 +115,19 @@ void Mutex::unlock() {
     ReleaseSRWLockExclusive(nativeLock(storage_));
 }
 
+void ModulePin::hold() {
+    if (module_ == nullptr) {
+        module_ = referenceOwnModule();
+    }
+}
+
+void ModulePin::release() {
+    if (module_ != nullptr) {
+        FreeLibrary(static_cast<HMODULE>(module_));
+        module_ = nullptr;
+    }
+}
+
 struct ThreadEntry {
     static DWORD WINAPI run(LPVOID argument) {
         const ThreadStart start = *static_cast<ThreadStart*>(argument);
@@ -131,6 +144,7 @@ struct ThreadEntry {
 
 void Thread::entry(Thread* self) {
     self->runLoop();
+    self->finished_.store(true, std::memory_order_release);
 }
 
 Thread::~Thread() {
@@ -142,6 +156,7 @@ bool Thread::start() {
         return false;
     }
     terminate_.store(false, std::memory_order_release);
+    finished_.store(false, std::memory_order_release);
     auto* startInfo = new (std::nothrow) ThreadStart{this, referenceOwnModule()};
     if (startInfo == nullptr) {
         return false;
@@ -169,6 +184,15 @@ void Thread::stop() {
     }
     requestTerminate();
     WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+    id_ = 0;
+}
+
+void Thread::release() {
+    if (handle_ == nullptr) {
+        return;
+    }
     CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
     id_ = 0;

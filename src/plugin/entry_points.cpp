@@ -13,11 +13,29 @@ namespace zef {
 
 namespace {
 
-// Serialises the host-side life cycle: open, worker start and stop.
+// Serialises the host-side life cycle: open, worker start and stop. Nothing
+// waits for the worker while holding it, because a callback running on the
+// worker may call any entry point.
 platform::Mutex lifecycleLock;
 // Some InitHW has run its set-up: from then on a StartHW whose reopen
 // succeeds may start the worker (after CloseHW stopped it).
 bool everInitialised = false;
+// Guarded by lifecycleLock: host threads inside CloseHW waiting for the worker
+// to end, and a count of worker starts, so a waiter knows its worker ended
+// even when another thread has already started the next one.
+int closeWaiters = 0;
+std::uint64_t workerStarts = 0;
+// An open device signals RxEvent: it pins our module (Windows) until closed.
+platform::ModulePin devicePin;
+
+// With lifecycleLock held, after anything that opens or closes the device.
+void pinWhileOpen() {
+    if (portOpen()) {
+        devicePin.hold();
+    } else {
+        devicePin.release();
+    }
+}
 
 // The worker wakes at once instead of after its wait.
 void wakeWorker() {
@@ -27,18 +45,76 @@ void wakeWorker() {
 void openDevice() {
     const std::uint32_t status = OpenDevice(&deviceState.deviceHandle);
     deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+    pinWhileOpen();
     if (status == 0) {
         deviceState.configNeeded.store(true);
         wakeWorker();
     }
 }
 
+// With lifecycleLock held: lets another thread's worker finish what it is
+// doing, which may need the lock.
+void pauseUnlocked() {
+    lifecycleLock.unlock();
+    platform::sleepMs(1);
+    lifecycleLock.lock();
+}
+
+// With lifecycleLock held; may release it for a while. Leaves the worker
+// running, unless this is the callback of a worker that a CloseHW on another
+// thread is waiting for: that CloseHW wins.
 void ensureWorker() {
-    if (deviceState.worker == nullptr) {
-        deviceState.worker = new ExtIO_Thread;
+    for (;;) {
+        ExtIO_Thread*& worker = deviceState.worker;
+        if (worker == nullptr) {
+            worker = new ExtIO_Thread;
+        }
+        if (!worker->started()) {
+            if (worker->start()) {
+                ++workerStarts;
+            }
+            return;
+        }
+        if (!worker->terminateRequested()) {
+            return;
+        }
+        if (worker->finished()) {
+            worker->stop(); // joins a thread that is past our code
+            continue;
+        }
+        if (worker->isCurrentThread()) {
+            // CloseHW, then InitHW or StartHW, from one callback: the worker
+            // simply goes on after the callback.
+            if (closeWaiters == 0) {
+                worker->cancelTerminate();
+            }
+            return;
+        }
+        pauseUnlocked(); // on its way out, after the callback it is in
     }
-    if (!deviceState.worker->started()) {
-        deviceState.worker->start();
+}
+
+// With lifecycleLock held; may release it while the worker ends. From inside
+// the callback it only asks: the worker ends once the callback returns, and
+// the next InitHW or StartHW joins it.
+void stopWorker() {
+    ExtIO_Thread* worker = deviceState.worker;
+    if (worker == nullptr || !worker->started()) {
+        return;
+    }
+    worker->requestTerminate();
+    wakeWorker();
+    if (worker->isCurrentThread()) {
+        return;
+    }
+    const std::uint64_t run = workerStarts;
+    ++closeWaiters;
+    while (!worker->finished() && workerStarts == run) {
+        pauseUnlocked();
+    }
+    --closeWaiters;
+    if (workerStarts == run && worker->started()) {
+        worker->stop();
     }
 }
 
@@ -97,9 +173,9 @@ int startHW(std::int32_t freq) {
         }
         if (deviceState.driverStatus.load() != 0) {
             openDevice();
-            if (deviceState.driverStatus.load() == 0 && everInitialised) {
-                ensureWorker();
-            }
+        }
+        if (deviceState.driverStatus.load() == 0 && everInitialised) {
+            ensureWorker();
         }
     }
     storeLo(freq);
@@ -112,29 +188,32 @@ void stopHW() {
     deviceState.streaming.store(false);
 }
 
+// The device is closed first: the worker's calls check their session under
+// the driver lock, so from here on none reaches the handle.
 void closeHW() {
     platform::LockGuard guard(lifecycleLock);
     deviceState.streaming.store(false);
-    if (deviceState.worker != nullptr) {
-        if (deviceState.worker->isCurrentThread()) {
-            deviceState.worker->requestTerminate(); // from inside the callback
-        } else {
-            deviceState.worker->requestTerminate();
-            wakeWorker();
-            deviceState.worker->stop();
-        }
-    }
     CloseDevice(&deviceState.deviceHandle);
+    pinWhileOpen();
     deviceState.driverStatus.store(static_cast<std::int32_t>(FT_DEVICE_NOT_OPENED));
     deviceState.firstInit.store(true);
+    stopWorker();
 }
 
 void releaseResources() {
     platform::LockGuard guard(lifecycleLock);
-    delete deviceState.worker;
-    deviceState.worker = nullptr;
-    // The device is closed, so the driver no longer signals the event.
-    delete deviceState.rxEvent.exchange(nullptr);
+    if (deviceState.worker != nullptr) {
+        // Its body has returned (CloseHW from the callback), or this is the
+        // worker itself leaving through its module reference: never wait.
+        deviceState.worker->release();
+        delete deviceState.worker;
+        deviceState.worker = nullptr;
+    }
+    // An open device would go on signalling the event; it pins the module,
+    // so this only guards against a pin that could not be taken.
+    if (!portOpen()) {
+        delete deviceState.rxEvent.exchange(nullptr);
+    }
 }
 
 void releaseOnUnload() {

@@ -12,7 +12,22 @@ namespace zef {
 
 namespace {
 
-std::atomic<bool> portIsOpen{false};
+// Written under the driver lock; read without it only as a hint.
+std::atomic<LinkSession> openLink{kNoLink};
+LinkSession lastLink = kNoLink; // under the driver lock
+
+LinkSession beginLink() {
+    openLink.store(++lastLink);
+    return lastLink;
+}
+
+// The handle is forgotten too, so nothing can pick it up again.
+void endLink(FT_HANDLE* handle) {
+    if (openLink.exchange(kNoLink) != kNoLink) {
+        FT_Close(*handle);
+    }
+    *handle = nullptr;
+}
 
 // D2XX takes a device index or a location id in its pointer argument.
 void* asPointerArgument(DWORD value) {
@@ -105,9 +120,7 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
     if (bound != 0) {
         return bound;
     }
-    if (portIsOpen.exchange(false)) {
-        FT_Close(*handle);
-    }
+    endLink(handle);
     DWORD count = 0;
     const FT_STATUS listed = FT_CreateDeviceInfoList(&count);
     if (listed != FT_OK) {
@@ -121,7 +134,7 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
         if (opened != FT_OK) {
             return opened;
         }
-        portIsOpen.store(true);
+        beginLink();
         setUpBridgePort(*handle);
         return 0;
     }
@@ -129,21 +142,28 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
     if (found != 0) {
         return found;
     }
-    portIsOpen.store(true);
+    beginLink();
     setUpPlainPort(*handle);
     return 0;
 }
 
 void CloseDevice(FT_HANDLE* handle) {
     platform::LockGuard guard(driverLock());
-    if (portIsOpen.exchange(false)) {
-        FT_Close(*handle);
-        *handle = nullptr;
-    }
+    endLink(handle);
+}
+
+LinkSession currentLink() {
+    return openLink.load();
 }
 
 bool portOpen() {
-    return portIsOpen.load();
+    return currentLink() != kNoLink;
+}
+
+LinkSession adoptOpenHandle(FT_HANDLE* place, FT_HANDLE handle) {
+    platform::LockGuard guard(driverLock());
+    *place = handle;
+    return beginLink();
 }
 
 } // namespace zef

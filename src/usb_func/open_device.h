@@ -26,7 +26,20 @@ std::uint32_t OpenDevice(d2xx::FT_HANDLE* handle);
 // Closes the open handle, if any (shutdown). Takes the driver lock.
 void CloseDevice(d2xx::FT_HANDLE* handle);
 
+// One successful open, from the open to the close that ends it: a handle is
+// only ever used under the driver lock while its session is current, so no
+// call reaches a handle after it was closed (usb_func/device_link.h).
+using LinkSession = std::uint64_t;
+inline constexpr LinkSession kNoLink = 0;
+
+// The session of the open device; kNoLink while none is open.
+LinkSession currentLink();
+
 // True while a handle from a successful open is held.
 bool portOpen();
+
+// Takes a handle that the caller opened itself as the open device, as a
+// successful OpenDevice does, and starts its session (drivers inside a test).
+LinkSession adoptOpenHandle(d2xx::FT_HANDLE* place, d2xx::FT_HANDLE handle);
 
 } // namespace zef

@@ -1,4 +1,5 @@
 #include "fake_driver.h"
+#include "usb_func/open_device.h"
 
 #include "plugin/device_state.h"
 #include "usb_func/driver_table.h"
@@ -101,7 +102,7 @@ void install(bool bridge) {
     if (!bridge) {
         put("FT_GetStatus", &getStatus);
     }
-    zef::deviceState.deviceHandle = kHandle;
+    zef::adoptOpenHandle(&zef::deviceState.deviceHandle, kHandle);
     zef::deviceState.bridgeLibrary.store(bridge);
     zef::deviceState.plainLibrary.store(!bridge);
     zef::deviceState.deviceReady.store(false);

@@ -1,6 +1,7 @@
 // parserPass against a D2XX driver inside the test: its two functions sit in
 // driverTable's slots and serve a byte queue.
 #include "parser_support.h"
+#include "usb_func/open_device.h"
 
 #include "main_thread/stream_parser.h"
 #include "plugin/device_state.h"
@@ -71,7 +72,7 @@ class ParserPass : public ::testing::Test {
         fake = FakeDriver{};
         install("FT_GetQueueStatus", address(&getQueueStatus));
         install("FT_Read", address(&read));
-        zef::deviceState.deviceHandle = &handleTarget;
+        zef::adoptOpenHandle(&zef::deviceState.deviceHandle, &handleTarget);
     }
     void queueFrames(std::uint32_t first, std::uint32_t count) {
         std::vector<std::uint8_t> stream;

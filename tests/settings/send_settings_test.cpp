@@ -5,6 +5,7 @@
 #include "plugin/device_state.h"
 #include "plugin/tuning.h"
 #include "usb_func/driver_table.h"
+#include "usb_func/open_device.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ class SendSettings : public ::testing::Test {
         install("FT_GetStatus", &emptyStatus);
 
         zef::DeviceState& state = zef::deviceState;
-        state.deviceHandle = &handleTarget_;
+        zef::adoptOpenHandle(&state.deviceHandle, &handleTarget_);
         state.loWord = zef::TuningWord(7050000);
         state.tuneFrequency = 7050000;
         state.modeCode = zef::ModeCode('U');

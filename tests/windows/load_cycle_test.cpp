@@ -3,57 +3,21 @@
 // cycle needs: it must never leak threads or run code that was unmapped.
 #include "plugin/plugin_library.h"
 
-#include <gtest/gtest.h>
+#include "module_state.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// after windows.h
-#include <tlhelp32.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 
 namespace {
 
+using zef::test::eventually;
 using zef::test::PluginLibrary;
+using zef::test::pluginMapped;
+using zef::test::threadsInProcess;
 
 constexpr int kCycles = 100;
 constexpr std::int32_t kLo = 7050000;
-
-unsigned threadsInProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    unsigned count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more != 0;
-         more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
-            ++count;
-        }
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-// Thread exit and module unload finish shortly after the calls that ask for
-// them; poll rather than sleep a fixed time.
-template <typename Condition> bool eventually(Condition condition) {
-    for (int i = 0; i < 2000; ++i) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(1);
-    }
-    return condition();
-}
-
-bool pluginMapped() {
-    return GetModuleHandleA("ExtIO_Zef.dll") != nullptr;
-}
 
 // Wine does not count handles (GetProcessHandleCount reports 0), but both it
 // and Windows hand out the lowest free handle slot: a fresh handle's value

@@ -1,0 +1,28 @@
+// The worker's way to the open device. A job takes the session once, when it
+// starts; every driver call it makes then goes through `onLink`, which holds
+// the driver lock and makes the call only while that session is still the
+// open one. After a reopen or a close from the host's thread the job's calls
+// do nothing, so no call ever reaches a closed handle, and a job never goes
+// on with the next device in the middle of its work.
+#pragma once
+
+#include "d2xx_types.h"
+#include "driver_lock.h"
+#include "open_device.h"
+#include "plugin/device_state.h"
+
+namespace zef {
+
+// `call(handle)` under the driver lock if `link` is still the open device;
+// otherwise no driver call and FT_INVALID_HANDLE. A status that `call` stores
+// in DeviceState belongs to this handle: a newer open can only come after
+// the lock is released, and its result is stored after that.
+template <typename Call> d2xx::FT_STATUS onLink(LinkSession link, Call call) {
+    platform::LockGuard guard(driverLock());
+    if (link == kNoLink || link != currentLink()) {
+        return d2xx::FT_INVALID_HANDLE;
+    }
+    return call(deviceState.deviceHandle);
+}
+
+} // namespace zef
