@@ -2,6 +2,14 @@
 
 set(ZEF_WINDOWS_PLUGIN_DIR ${CMAKE_CURRENT_LIST_DIR}/../src/plugin)
 
+# Reproducible files: no link time stamp in the PE header, and no build paths
+# (from __FILE__ or debug records) inside.
+if(NOT MSVC)
+    add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+        -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+    add_link_options(-Wl,--no-insert-timestamp)
+endif()
+
 # zef_windows_plugin(target): ExtIO_Zef.dll as hosts expect it: the sixteen
 # __stdcall exports under their plain names (the .def file, and the fix-up
 # that maps `InitHW` to the 32-bit `_InitHW@12`), the version record, and the

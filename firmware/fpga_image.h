@@ -15,7 +15,7 @@ struct FpgaImage {
 };
 
 // The embedded image: the placeholder unless the build was given the
-// instrument's own gateware.
+// instrument's own gateware or zef-gateware put it into the built file.
 FpgaImage fpgaImage();
 
 // True when the embedded image is the placeholder, which frames correctly but

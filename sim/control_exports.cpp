@@ -1,6 +1,7 @@
 // The zefsim_ control interface, exported by both flavours.
 #include "sim/device_frames.h"
 #include "sim/sim_state.h"
+#include "sim/starting_state.h"
 #include "sim/zef_sim.h"
 
 #include <algorithm>
@@ -41,6 +42,7 @@ std::size_t copyOut(std::span<const std::uint8_t> bytes, std::uint8_t* out, std:
 extern "C" {
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_reset(void) {
+    zef::sim::controlTookOver();
     zef::sim::stopProducer();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
@@ -52,6 +54,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_reset(void) {
 
 ZEFSIM_API int ZEFSIM_CALL zefsim_add_device(const char* description, uint32_t location, int held,
                                              int cts) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     auto device = std::make_unique<DeviceSlot>();
@@ -66,6 +69,7 @@ ZEFSIM_API int ZEFSIM_CALL zefsim_add_device(const char* description, uint32_t l
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_timing(int timing) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     state.env.timing = timing == ZEFSIM_REALTIME ? ZEFSIM_REALTIME : ZEFSIM_FAST;
@@ -79,6 +83,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_timing(int timing) {
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_signal(int signal, double carrier_hz, double amplitude) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     state.env.signal = {signal == ZEFSIM_SIGNAL ? ZEFSIM_SIGNAL : ZEFSIM_TEST_PATTERN, carrier_hz,
@@ -86,6 +91,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_signal(int signal, double carrier_hz, dou
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_model(uint16_t model) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     state.env.model = model;
@@ -93,6 +99,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_model(uint16_t model) {
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_calibration(const uint8_t block_a[64],
                                                    const uint8_t block_b[64]) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     if (block_a != nullptr) {
@@ -110,6 +117,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_seal_block(uint8_t block[64]) {
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_fault(int fault, double value) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     zef::sim::Faults& faults = state.env.faults;
@@ -141,6 +149,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_fault(int fault, double value) {
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_unplug(int index) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     if (DeviceSlot* device = deviceAt(state, index)) {
@@ -149,6 +158,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_unplug(int index) {
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_replug(int index) {
+    zef::sim::controlTookOver();
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     DeviceSlot* device = deviceAt(state, index);

@@ -2,6 +2,7 @@
 // added, less those whose cable is pulled.
 #include "sim/port_call.h"
 #include "sim/simulated_driver.h"
+#include "sim/starting_state.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -65,6 +66,7 @@ FT_STATUS openDevice(SimState& state, DeviceSlot* device, FT_HANDLE* handle) {
 } // namespace
 
 FT_STATUS createDeviceInfoList(DWORD* count) {
+    ensureStartingState();
     SimState& state = simState();
     platform::LockGuard guard(state.lock);
     state.log.add("FT_CreateDeviceInfoList");
@@ -76,6 +78,7 @@ FT_STATUS createDeviceInfoList(DWORD* count) {
 }
 
 FT_STATUS listDevices(void* arg1, void* arg2, DWORD flags) {
+    ensureStartingState();
     SimState& state = simState();
     platform::LockGuard guard(state.lock);
     if ((flags & kListNumberOnly) != 0) {
@@ -111,6 +114,7 @@ FT_STATUS listDevices(void* arg1, void* arg2, DWORD flags) {
 }
 
 FT_STATUS open(int index, FT_HANDLE* handle) {
+    ensureStartingState();
     FT_STATUS status = FT_OK;
     {
         SimState& state = simState();
@@ -127,6 +131,7 @@ FT_STATUS open(int index, FT_HANDLE* handle) {
 }
 
 FT_STATUS openEx(void* arg, DWORD flags, FT_HANDLE* handle) {
+    ensureStartingState();
     FT_STATUS status = FT_OK;
     {
         SimState& state = simState();

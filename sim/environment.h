@@ -27,6 +27,7 @@ struct SignalConfig {
     int kind = ZEFSIM_TEST_PATTERN;
     double carrierHz = 0.0;
     double amplitude = 0.0;
+    bool followsLo = false; // carrierHz is then the offset from the LO
 };
 
 // When each of the last sample frames became readable.

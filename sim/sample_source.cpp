@@ -30,8 +30,9 @@ void SampleSource::writeBody(std::uint8_t* body, std::uint64_t frameNumber, Envi
         return;
     }
     const double loHz = static_cast<double>(env.loWord) / kTuningWordPerHz;
-    const double step =
-        2.0 * std::numbers::pi * (env.signal.carrierHz - loHz) / static_cast<double>(kSampleRate);
+    const double offsetHz =
+        env.signal.followsLo ? env.signal.carrierHz : env.signal.carrierHz - loHz;
+    const double step = 2.0 * std::numbers::pi * offsetHz / static_cast<double>(kSampleRate);
     const double amplitude = env.signal.amplitude;
     for (std::size_t i = 0; i < kSampleBodySize / 4; ++i) {
         const std::uint16_t inPhase = toSample(amplitude * std::cos(phase_) + noise(env.noiseRng));

@@ -4,7 +4,9 @@
  * names, liblin_ftd2xx / lin_ftd2xx.dll with the lin_FT_ names) export these
  * functions next to their D2XX entry points. Tests, benchmarks and the host
  * tool reach them with dlsym/GetProcAddress on the loaded simulator, or by
- * linking it. All functions are thread-safe. */
+ * linking it. All functions are thread-safe. A program that calls none of
+ * them gets the starting state of sim/starting_state.h (a configuration file,
+ * or one ZEF418) instead of this interface's empty one. */
 #ifndef ZEF_SIM_H
 #define ZEF_SIM_H
 

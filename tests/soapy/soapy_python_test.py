@@ -2,12 +2,15 @@
 """The "zef" module through SoapySDR's Python bindings, against the simulated
 instrument in real-time mode.
 
-Usage: soapy_python_test.py stream|overflow|no-driver|missing-entry SIMULATOR_LIBRARY
+Usage: soapy_python_test.py stream|overflow|file|no-driver|missing-entry SIMULATOR_LIBRARY
 
 The simulator is loaded first (RTLD_GLOBAL), so the module's bare-name driver
-load finds it; SOAPY_SDR_PLUGIN_PATH must point at the module. no-driver loads
-none (and skips, exit 77, where a D2XX library is installed); missing-entry
-takes a simulator that lacks FT_GetStatus.
+load finds it; SOAPY_SDR_PLUGIN_PATH must point at the module. In file mode
+the script does not touch the simulator at all: the dynamic loader finds it
+through LD_LIBRARY_PATH, and it takes its set-up (test pattern, real time)
+from the configuration file that ZEFSIM_CONFIG names. no-driver loads none
+(and skips, exit 77, where a D2XX library is installed); missing-entry takes
+a simulator that lacks FT_GetStatus.
 """
 import array
 import ctypes
@@ -79,7 +82,8 @@ def open_stream(SoapySDR, sim, stream_args):
     device.writeSetting("mode", "U")
     device.writeSetting("tune", "10101000")
     assert device.readSetting("tune") == "10101000"
-    sim.zefsim_set_timing(1)  # real time
+    if sim is not None:
+        sim.zefsim_set_timing(1)  # real time
     stream = device.setupStream(SoapySDR.SOAPY_SDR_RX, SoapySDR.SOAPY_SDR_CS16, [0], stream_args)
     assert device.getStreamMTU(stream) == 512
     assert device.activateStream(stream) == 0
@@ -153,10 +157,10 @@ def main():
         expect_make_failure("ZEF418: libftd2xx.so: FTDI's D2XX library lacks the entry point "
                             "FT_GetStatus (status 137)", "install a complete D2XX library")
     else:
-        sim = start_simulator(simulator)
+        sim = None if mode == "file" else start_simulator(simulator)
         import SoapySDR  # after the simulator, so the driver load finds it
 
-        {"stream": stream_test, "overflow": overflow_test}[mode](SoapySDR, sim)
+        {"stream": stream_test, "overflow": overflow_test, "file": stream_test}[mode](SoapySDR, sim)
     print("1 passed, 0 failed")
 
 

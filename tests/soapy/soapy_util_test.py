@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """SoapySDRUtil with the "zef" module and the simulated instrument.
 
-Usage: soapy_util_test.py find|probe SOAPYSDRUTIL MODULE SIMULATOR PRESET
+Usage: soapy_util_test.py find|probe|file-find|file-rate SOAPYSDRUTIL MODULE SIMULATOR PRESET
 
-SoapySDRUtil cannot configure the simulator, so the preset library (preloaded
-after the simulator) adds the devices named in ZEF_TEST_SIM_DEVICES.
+SoapySDRUtil cannot configure the simulator: in find and probe the preset
+library (preloaded after the simulator) adds the devices named in
+ZEF_TEST_SIM_DEVICES; the file- modes give the simulator nothing but its
+configuration file, as a user trying the module without the instrument
+does (the simulator found through LD_LIBRARY_PATH, nothing preloaded).
 """
 import os
 import re
 import subprocess
 import sys
+import tempfile
 
 DEVICES = "FT232R USB UART@0x1001,ZEF418@0x2101,Digital Oscilloscope@0x1003"
 
@@ -26,6 +30,23 @@ def run_util(util, module, simulator, preset, option):
     return done.stdout
 
 
+def run_with_file(util, module, simulator, config, args, seconds=None):
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "zefsim.conf")
+        with open(path, "w") as file:
+            file.write(config)
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+        env.update(SOAPY_SDR_PLUGIN_PATH=module, ZEFSIM_CONFIG=path,
+                   LD_LIBRARY_PATH=os.path.dirname(simulator))
+        command = [util] + args
+        if seconds:  # the rate test runs until interrupted
+            command = ["timeout", "-s", "INT", str(seconds)] + command
+        done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+    print(done.stdout)
+    print(done.stderr, file=sys.stderr)
+    return done
+
+
 def expect(output, *patterns):
     for pattern in patterns:
         assert re.search(pattern, output), f"missing from the output: {pattern}"
@@ -33,7 +54,20 @@ def expect(output, *patterns):
 
 def main():
     mode, util, module, simulator, preset = sys.argv[1:6]
-    if mode == "find":
+    if mode == "file-find":
+        config = "".join(f"device = {d.replace('@', ' @ ')}\n" for d in DEVICES.split(","))
+        done = run_with_file(util, module, simulator, config, ["--find=driver=zef"])
+        assert done.returncode == 0, f"SoapySDRUtil exited with {done.returncode}"
+        expect(done.stdout, r"Found device 0", r"description = ZEF418", r"location = 0x2101")
+        assert "Found device 1" not in done.stdout, "only the instrument is listed"
+    elif mode == "file-rate":
+        # 0.8.1 prints the rate about every 5 s and fails on the interrupt.
+        done = run_with_file(util, module, simulator, "timing = realtime\n",
+                             ["--args=driver=zef", "--rate=65104", "--direction=RX"], seconds=8)
+        rates = [float(r) * 1e6 for r in re.findall(r"([0-9.]+) Msps\t", done.stdout)]
+        assert rates, "no rate printed"
+        assert all(abs(r - 65104) / 65104 < 0.01 for r in rates), f"rates {rates}"
+    elif mode == "find":
         output = run_util(util, module, simulator, preset, "--find=driver=zef")
         expect(output, r"Found device 0", r"driver = zef", r"description = ZEF418",
                r"location = 0x2101", r"label = ZEF418 @ 0x2101")

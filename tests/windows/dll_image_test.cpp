@@ -1,5 +1,6 @@
 // ExtIO_Zef.dll as a host (and Explorer) sees it before calling anything:
-// the export table, the libraries it needs and its version record.
+// the export table, the libraries it needs and its version record. The
+// release check runs it on a packaged DLL named by ZEF_DLL_UNDER_TEST.
 #include "pe_file.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -20,6 +22,11 @@ namespace {
 
 using zef::test::PeDirectory;
 using zef::test::readPeDirectory;
+
+const char* dllUnderTest() {
+    const char* named = std::getenv("ZEF_DLL_UNDER_TEST");
+    return named != nullptr ? named : ZEF_PLUGIN_PATH;
+}
 
 std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -34,7 +41,7 @@ TEST(DllExports, AreExactlyTheSixteenExtIONamesUndecorated) {
         "SetCallback", "ShowGUI", "HideGUI", "RawDataReady"};
     std::sort(expected.begin(), expected.end());
 
-    const PeDirectory pe = readPeDirectory(ZEF_PLUGIN_PATH);
+    const PeDirectory pe = readPeDirectory(dllUnderTest());
     std::vector<std::string> names = pe.exportNames;
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, expected); // a 32-bit "InitHW@12" would show here
@@ -45,7 +52,7 @@ TEST(DllExports, AreExactlyTheSixteenExtIONamesUndecorated) {
 TEST(DllImports, AreSystemLibrariesOnly) {
     const std::vector<std::string> system = {"kernel32.dll", "msvcrt.dll", "ntdll.dll",
                                              "advapi32.dll", "user32.dll", "ucrtbase.dll"};
-    const PeDirectory pe = readPeDirectory(ZEF_PLUGIN_PATH);
+    const PeDirectory pe = readPeDirectory(dllUnderTest());
     ASSERT_FALSE(pe.importedDlls.empty());
     for (const std::string& dll : pe.importedDlls) {
         const std::string name = lowerCase(dll);
@@ -59,10 +66,10 @@ class VersionRecord : public ::testing::Test {
   protected:
     void SetUp() override {
         DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeA(ZEF_PLUGIN_PATH, &ignored);
+        const DWORD size = GetFileVersionInfoSizeA(dllUnderTest(), &ignored);
         ASSERT_GT(size, 0U) << "no version record";
         block_.resize(size);
-        ASSERT_NE(GetFileVersionInfoA(ZEF_PLUGIN_PATH, 0, size, block_.data()), 0);
+        ASSERT_NE(GetFileVersionInfoA(dllUnderTest(), 0, size, block_.data()), 0);
     }
 
     // The value and its length in characters or bytes, if the record has it.

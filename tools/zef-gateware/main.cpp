@@ -1,0 +1,129 @@
+// zef-gateware: shows which FPGA image a built ExtIO_Zef plug-in carries, and
+// puts the instrument's gateware into one without a compiler.
+#include "bitstream.h"
+#include "file_io.h"
+#include "plugin_region.h"
+#include "sha256.h"
+
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace zef::gateware; // NOLINT(google-build-using-namespace): one tool, one namespace
+
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+const char* const kUsageText =
+    "usage: zef-gateware show PLUGIN\n"
+    "       zef-gateware embed PLUGIN IMAGE [-o OUT]\n"
+    "\n"
+    "show   prints which FPGA image the plug-in file (ExtIO_Zef.dll, ExtIO_Zef.so or\n"
+    "       libzefSupport.so) carries: placeholder or not, length, SHA-256, IDCODE.\n"
+    "embed  puts IMAGE, the instrument's gateware (raw .bin, or a Xilinx .bit file\n"
+    "       whose header is stripped), into the plug-in file, or into a copy named\n"
+    "       OUT. The file is replaced only when everything checked out.\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "zef-gateware: %s\n", message.c_str());
+    return kRefused;
+}
+
+std::string idcodeText(std::span<const std::uint8_t> image) {
+    const auto idcode = findIdcode(image);
+    if (!idcode) {
+        return "none";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", *idcode);
+    const std::string part = spartan6Part(*idcode);
+    return part.empty() ? text : std::string(text) + " (" + part + ")";
+}
+
+int show(const std::string& path) {
+    std::string error;
+    const std::vector<std::uint8_t> file = readFile(path, error);
+    if (!error.empty()) {
+        return fail(error);
+    }
+    const PluginRegion region = findRegion(file, error);
+    if (!error.empty()) {
+        return fail(path + ": " + error);
+    }
+    const auto image = region.image(file);
+    std::printf("%s: %s with the ExtIO_Zef gateware region\n", path.c_str(), region.format.c_str());
+    std::printf("  image    %s\n", region.placeholder()
+                                       ? "placeholder (cannot bring up a real instrument)"
+                                       : "gateware for the instrument");
+    std::printf("  length   %u bytes (room for %u)\n", region.length, region.capacity);
+    std::printf("  SHA-256  %s\n", zef::sha256Hex(image).c_str());
+    std::printf("  IDCODE   %s\n", idcodeText(image).c_str());
+    return 0;
+}
+
+int embed(const std::string& pluginPath, const std::string& imagePath, const std::string& out) {
+    std::string error;
+    std::vector<std::uint8_t> file = readFile(pluginPath, error);
+    if (!error.empty()) {
+        return fail(error);
+    }
+    const PluginRegion region = findRegion(file, error);
+    if (!error.empty()) {
+        return fail(pluginPath + ": " + error);
+    }
+    const std::vector<std::uint8_t> imageFile = readFile(imagePath, error);
+    if (!error.empty()) {
+        return fail(error);
+    }
+    std::span<const std::uint8_t> image(imageFile);
+    if (isBitFile(image)) {
+        const BitFileContent bit = readBitFile(image);
+        if (!bit.error.empty()) {
+            return fail(imagePath + ": " + bit.error);
+        }
+        std::printf("note: %s is a Xilinx .bit file (design \"%s\", part %s, %s %s); its header "
+                    "of %zu bytes is left out\n",
+                    imagePath.c_str(), bit.header.design.c_str(), bit.header.part.c_str(),
+                    bit.header.date.c_str(), bit.header.time.c_str(),
+                    imageFile.size() - bit.stream.size());
+        image = bit.stream;
+    }
+    if (const std::string problem = checkStream(image); !problem.empty()) {
+        return fail(imagePath + ": " + problem);
+    }
+    if (image.size() > region.capacity) {
+        return fail(imagePath + ": the image is " + std::to_string(image.size()) +
+                    " bytes; the plug-in has room for " + std::to_string(region.capacity));
+    }
+    writeImage(file, region, image);
+    if (const std::string problem = writeFileAtomically(out, file, pluginPath); !problem.empty()) {
+        return fail(problem);
+    }
+    std::printf("embedded %zu bytes of gateware (SHA-256 %s) into %s\n", image.size(),
+                zef::sha256Hex(image).c_str(), out.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 2 && args[0] == "show") {
+        return show(args[1]);
+    }
+    if (args.size() == 3 && args[0] == "embed") {
+        return embed(args[1], args[2], args[1]);
+    }
+    if (args.size() == 5 && args[0] == "embed" && (args[3] == "-o" || args[3] == "--output")) {
+        return embed(args[1], args[2], args[4]);
+    }
+    if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+        std::fputs(kUsageText, stdout);
+        return 0;
+    }
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+}
