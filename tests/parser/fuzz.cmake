@@ -7,7 +7,7 @@ set(zef_parser_core_sources
 
 add_executable(fuzz_parser fuzz_parser.cpp ${zef_parser_core_sources})
 target_include_directories(fuzz_parser PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(fuzz_parser PRIVATE zef_platform)
+target_link_libraries(fuzz_parser PRIVATE zef_platform zef_contract_headers)
 # Bounds-checked std::array: an overrun from one body buffer into the next
 # stays inside ParserState, where AddressSanitizer cannot see it.
 target_compile_options(fuzz_parser PRIVATE -fsanitize=fuzzer,address,undefined
