@@ -8,6 +8,7 @@
 #include "main_thread/gateware_progress.h"
 #include "main_thread/sent_settings.h"
 #include "sha256.h"
+#include "tuning.h"
 #include "usb_func/device_link.h"
 #include "usb_func/driver_table.h"
 
@@ -27,12 +28,6 @@ void EXTIO_CALLBACK_CALL forwardBlock(int count, int /*status*/, float /*iqOffse
     if (handler != nullptr && count == kBlockPairs && data != nullptr) {
         handler(static_cast<const std::int16_t*>(data));
     }
-}
-
-constexpr const char* kModeLetters = "CULAFE"; // mode codes 1 to 6
-
-char modeLetter(std::uint8_t code) {
-    return code >= 1 && code <= 6 ? kModeLetters[code - 1] : '\0';
 }
 
 Gateware gatewareOf(GatewarePhase phase) {
@@ -154,7 +149,7 @@ State state() {
     s.driverStatus = static_cast<std::uint32_t>(deviceState.driverStatus.load());
     s.localOscillator = deviceState.loFrequency.load();
     s.tuned = deviceState.tuneFrequency.load();
-    s.mode = modeLetter(deviceState.modeCode.load());
+    s.mode = ModeLetter(deviceState.modeCode.load());
 
     const GatewareProgress progress = gatewareProgress();
     s.gateware = gatewareOf(progress.phase);

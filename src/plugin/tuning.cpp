@@ -1,6 +1,8 @@
 #include "tuning.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 
 namespace zef {
 
@@ -11,23 +13,21 @@ std::int64_t TuningWord(std::int32_t frequencyHz, std::int32_t offsetHz) {
     return static_cast<std::int64_t>(std::trunc(hz * kTuningWordPerHz + 0.5));
 }
 
+namespace {
+constexpr std::array<char, 6> kModeLetters = {'C', 'U', 'L', 'A', 'F', 'E'}; // codes 1 to 6
+} // namespace
+
 std::uint8_t ModeCode(char modeLetter) {
-    switch (modeLetter) {
-    case 'C':
-        return 1;
-    case 'U':
-        return 2;
-    case 'L':
-        return 3;
-    case 'A':
-        return 4;
-    case 'F':
-        return 5;
-    case 'E':
-        return 6;
-    default:
-        return 0;
+    for (std::size_t i = 0; i < kModeLetters.size(); ++i) {
+        if (kModeLetters[i] == modeLetter) {
+            return static_cast<std::uint8_t>(i + 1);
+        }
     }
+    return 0;
+}
+
+char ModeLetter(std::uint8_t modeCode) {
+    return modeCode >= 1 && modeCode <= kModeLetters.size() ? kModeLetters[modeCode - 1U] : '\0';
 }
 
 std::int32_t modeOffsetHz(std::uint8_t modeCode) {

@@ -15,6 +15,9 @@ std::int64_t TuningWord(std::int32_t frequencyHz, std::int32_t offsetHz = 0);
 // "C" 1, "U" 2, "L" 3, "A" 4, "F" 5, "E" 6; any other character 0.
 std::uint8_t ModeCode(char modeLetter);
 
+// The letter of a mode code; '\0' for 0 and codes without one.
+char ModeLetter(std::uint8_t modeCode);
+
 // +1717 Hz for upper sideband (2), -1717 Hz for lower sideband (3), else 0.
 std::int32_t modeOffsetHz(std::uint8_t modeCode);
 
