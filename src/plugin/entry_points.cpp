@@ -3,7 +3,6 @@
 #include "device_state.h"
 #include "main_thread/extio_thread.h"
 #include "tuning.h"
-#include "usb_func/driver_lock.h"
 #include "usb_func/driver_table.h"
 #include "usb_func/open_device.h"
 
@@ -161,15 +160,7 @@ int startHW(std::int32_t freq) {
     {
         platform::LockGuard guard(lifecycleLock);
         if (deviceState.driverStatus.load() == 0) {
-            DWORD queued = 0;
-            FT_STATUS status = kUnboundStatus;
-            {
-                platform::LockGuard driver(driverLock());
-                if (portOpen()) {
-                    status = FT_GetQueueStatus(deviceState.deviceHandle, &queued);
-                }
-            }
-            deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+            deviceState.driverStatus.store(static_cast<std::int32_t>(CheckLink()));
         }
         if (deviceState.driverStatus.load() != 0) {
             openDevice();

@@ -9,8 +9,9 @@
 #include "main_thread/sent_settings.h"
 #include "sha256.h"
 #include "tuning.h"
-#include "usb_func/device_link.h"
+#include "usb_func/driver_lock.h"
 #include "usb_func/driver_table.h"
+#include "usb_func/open_device.h"
 
 #include <atomic>
 
@@ -111,13 +112,7 @@ void stop() {
 }
 
 std::uint32_t checkLink() {
-    if (!portOpen()) {
-        return kUnboundStatus;
-    }
-    return onLink(currentLink(), [](FT_HANDLE handle) {
-        DWORD queued = 0;
-        return FT_GetQueueStatus(handle, &queued);
-    });
+    return CheckLink();
 }
 
 void setLocalOscillator(std::int32_t hz) {

@@ -167,6 +167,15 @@ bool portOpen() {
     return currentLink() != kNoLink;
 }
 
+FT_STATUS CheckLink() {
+    platform::LockGuard guard(driverLock());
+    if (!portOpen()) {
+        return kUnboundStatus;
+    }
+    DWORD queued = 0;
+    return FT_GetQueueStatus(deviceState.deviceHandle, &queued);
+}
+
 LinkSession adoptOpenHandle(FT_HANDLE* place, FT_HANDLE handle) {
     platform::LockGuard guard(driverLock());
     *place = handle;

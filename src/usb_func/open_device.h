@@ -34,6 +34,10 @@ LinkSession currentLink();
 // True while a handle from a successful open is held.
 bool portOpen();
 
+// The link check: the receive-queue query on the open device, its length
+// discarded; kUnboundStatus when no device is open. Takes the driver lock.
+d2xx::FT_STATUS CheckLink();
+
 // Takes a handle that the caller opened itself as the open device, as a
 // successful OpenDevice does, and starts its session (drivers inside a test).
 LinkSession adoptOpenHandle(d2xx::FT_HANDLE* place, d2xx::FT_HANDLE handle);
