@@ -8,12 +8,6 @@ namespace zef {
 
 namespace {
 
-// Where buildSettingsFrame puts the codes and the calibration bytes.
-constexpr std::size_t kTwoPointAt = 28;
-constexpr std::size_t kThreePointAt = 36;
-constexpr std::size_t kFivePointAt = 38;
-constexpr std::size_t kCalibrationBytesAt = 40;
-
 platform::Mutex lock;
 SentSettings last;
 
@@ -25,9 +19,9 @@ std::uint16_t le16(const SettingsFrame& frame, std::size_t at) {
 
 void noteSettingsSent(const SettingsFrame& frame) {
     SentSettings sent;
-    sent.twoPointCode = le16(frame, kTwoPointAt);
-    sent.threePointCode = le16(frame, kThreePointAt);
-    sent.fivePointCode = le16(frame, kFivePointAt);
+    sent.twoPointCode = le16(frame, kTwoPointCodeAt);
+    sent.threePointCode = le16(frame, kThreePointCodeAt);
+    sent.fivePointCode = le16(frame, kFivePointCodeAt);
     std::copy_n(frame.begin() + kCalibrationBytesAt, kPassThroughSize,
                 sent.calibrationBytes.begin());
     platform::LockGuard guard(lock);

@@ -7,6 +7,7 @@
 #include "usb_func/device_link.h"
 #include "usb_func/driver_table.h"
 
+#include <cassert>
 #include <initializer_list>
 
 namespace zef {
@@ -43,6 +44,7 @@ class FrameWriter {
         le16(static_cast<std::uint16_t>(value >> 16U));
     }
     [[nodiscard]] std::size_t filled() const { return next_ - 1; }
+    [[nodiscard]] std::size_t position() const { return next_; } // frame offset of the next byte
 
   private:
     SettingsFrame& frame_;
@@ -116,11 +118,15 @@ SettingsFrame buildSettingsFrame(const SettingsInputs& inputs) {
     out.bytes({0x1F, 0x40, 0xFF});
     out.byte(flagsByte(inputs));
     out.bytes({0x00, 0x01, 0x00});
+    assert(out.position() == kTwoPointCodeAt);
     out.le16(twoPointField(inputs));
     out.zeros(3);
     out.bytes({0x20, 0x00, 0x20});
+    assert(out.position() == kThreePointCodeAt);
     out.le16(threePointCode(inputs.calibration, kThreePointArgument));
+    assert(out.position() == kFivePointCodeAt);
     out.le16(fivePointCode(inputs.calibration, kFivePointArgument));
+    assert(out.position() == kCalibrationBytesAt);
     for (const std::uint8_t byte : passThroughBytes(inputs.calibration)) {
         out.byte(byte);
     }

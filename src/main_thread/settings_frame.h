@@ -13,6 +13,12 @@ namespace zef {
 
 inline constexpr std::size_t kSettingsPreambleSize = 25;
 inline constexpr std::size_t kSettingsFrameSize = 65;
+// Where the calibration-derived fields sit in the frame (little-endian codes,
+// then the pass-through bytes), for those who read a sent frame back.
+inline constexpr std::size_t kTwoPointCodeAt = 28;
+inline constexpr std::size_t kThreePointCodeAt = 36;
+inline constexpr std::size_t kFivePointCodeAt = 38;
+inline constexpr std::size_t kCalibrationBytesAt = 40;
 // The model whose frames carry flag bit 3 and no two-point code.
 inline constexpr std::uint16_t kDeviceModel53 = 53;
 
