@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
-#include <mutex>
 
 namespace zef::zefd2xx {
 
@@ -44,17 +43,6 @@ bool readAttribute(const std::string& device, const char* attribute, std::string
     return static_cast<bool>(std::getline(file, value));
 }
 
-// libftdi's listing needs a context of its own; one serves every listing.
-struct Lister {
-    std::mutex lock;
-    ftdi_context* ftdi = ftdi_new();
-};
-
-Lister& lister() {
-    static Lister instance; // lives to the end: a listing may run at exit
-    return instance;
-}
-
 } // namespace
 
 std::uint32_t locationOf(libusb_device* device) {
@@ -64,13 +52,15 @@ std::uint32_t locationOf(libusb_device* device) {
 
 std::vector<ListedBridge> listBridges() {
     std::vector<ListedBridge> bridges;
-    Lister& shared = lister();
-    std::lock_guard guard(shared.lock);
-    if (shared.ftdi == nullptr) {
+    // A context of its own each time: libusb scans the bus afresh at its
+    // start, where a kept one would depend on hotplug events having arrived.
+    ftdi_context* ftdi = ftdi_new();
+    if (ftdi == nullptr) {
         return bridges;
     }
     ftdi_device_list* found = nullptr;
-    if (ftdi_usb_find_all(shared.ftdi, &found, 0, 0) < 0) {
+    if (ftdi_usb_find_all(ftdi, &found, 0, 0) < 0) {
+        ftdi_free(ftdi);
         return bridges;
     }
     for (ftdi_device_list* item = found; item != nullptr; item = item->next) {
@@ -80,7 +70,7 @@ std::vector<ListedBridge> listBridges() {
         if (!readAttribute(name, "product", bridge.description)) {
             std::array<char, 128> description{};
             std::array<char, 128> serial{};
-            if (ftdi_usb_get_strings2(shared.ftdi, item->dev, nullptr, 0, description.data(),
+            if (ftdi_usb_get_strings2(ftdi, item->dev, nullptr, 0, description.data(),
                                       static_cast<int>(description.size()), serial.data(),
                                       static_cast<int>(serial.size())) == 0) {
                 bridge.description = description.data();
@@ -92,6 +82,7 @@ std::vector<ListedBridge> listBridges() {
         bridges.push_back(std::move(bridge));
     }
     ftdi_list_free(&found);
+    ftdi_free(ftdi);
     std::stable_sort(bridges.begin(), bridges.end(),
                      [](const ListedBridge& a, const ListedBridge& b) {
                          return a.location < b.location;

@@ -52,8 +52,9 @@ Port::Port(ftdi_context* ftdi)
                                            static_cast<unsigned char>(ftdi->out_ep),
                                            ftdi->max_packet_size)) {}
 
+// The transfers go before the libusb context that libftdi frees.
 Port::~Port() {
-    receiver_->stop();
+    receiver_.reset();
     ftdi_usb_close(ftdi_);
     ftdi_free(ftdi_);
 }
