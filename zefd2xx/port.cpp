@@ -11,7 +11,6 @@ namespace zef::zefd2xx {
 
 namespace {
 
-constexpr int kWriteChunk = 4096;
 constexpr unsigned kProbeTimeoutMs = 200;
 
 } // namespace
@@ -38,7 +37,7 @@ FT_STATUS Port::open(std::uint32_t location, std::unique_ptr<Port>& port) {
         return opened > 0 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
     }
     port.reset(new Port(ftdi));
-    if (!port->receiver_->start()) {
+    if (!port->transmitter_->start() || !port->receiver_->start()) {
         port.reset();
         return FT_DEVICE_NOT_OPENED;
     }
@@ -50,10 +49,13 @@ Port::Port(ftdi_context* ftdi)
     : ftdi_(ftdi),
       receiver_(std::make_unique<Receiver>(ftdi->usb_ctx, ftdi->usb_dev,
                                            static_cast<unsigned char>(ftdi->out_ep),
-                                           ftdi->max_packet_size)) {}
+                                           ftdi->max_packet_size)),
+      transmitter_(std::make_unique<Transmitter>(ftdi->usb_dev,
+                                                 static_cast<unsigned char>(ftdi->in_ep))) {}
 
 // The transfers go before the libusb context that libftdi frees.
 Port::~Port() {
+    transmitter_.reset(); // its completions need the receiver's event thread
     receiver_.reset();
     ftdi_usb_close(ftdi_);
     ftdi_free(ftdi_);
@@ -94,8 +96,8 @@ FT_STATUS Port::read(void* buffer, DWORD size, DWORD* got) {
     return FT_OK;
 }
 
-// Returns once the bridge has taken every byte, or the write time-out ran
-// out (FT_OK with the count it took, as FTDI's driver does).
+// Returns once the bytes are queued for the bridge, or the write time-out
+// ran out (FT_OK with the count queued, as FTDI's driver does).
 FT_STATUS Port::write(const void* buffer, DWORD size, DWORD* written) {
     if (written == nullptr || (buffer == nullptr && size > 0)) {
         return FT_INVALID_PARAMETER;
@@ -104,27 +106,11 @@ FT_STATUS Port::write(const void* buffer, DWORD size, DWORD* written) {
     if (gone()) {
         return FT_IO_ERROR;
     }
-    std::lock_guard guard(control_);
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    while (*written < size) {
-        const int chunk = static_cast<int>(std::min<DWORD>(size - *written, kWriteChunk));
-        int moved = 0;
-        // libusb takes the buffer non-const for both directions.
-        const int result = libusb_bulk_transfer(
-            ftdi_->usb_dev, static_cast<unsigned char>(ftdi_->in_ep),
-            const_cast<unsigned char*>(bytes + *written), chunk, &moved, writeTimeoutMs_.load());
-        *written += static_cast<DWORD>(std::max(moved, 0));
-        if (result == LIBUSB_ERROR_TIMEOUT) {
-            return FT_OK;
-        }
-        if (result != 0) {
-            if (result == LIBUSB_ERROR_NO_DEVICE) {
-                gone_.store(true);
-            }
-            return failed(FT_IO_ERROR);
-        }
-    }
-    return FT_OK;
+    std::size_t queued = 0;
+    const bool fine = transmitter_->write(static_cast<const std::uint8_t*>(buffer), size,
+                                          writeTimeoutMs_.load(), queued);
+    *written = static_cast<DWORD>(queued);
+    return fine && !gone() ? FT_OK : failed(FT_IO_ERROR);
 }
 
 FT_STATUS Port::queueStatus(DWORD* rxBytes) {
@@ -138,8 +124,6 @@ FT_STATUS Port::queueStatus(DWORD* rxBytes) {
     return FT_OK;
 }
 
-// Writes return only when the bridge has every byte, so nothing waits in
-// the driver to be sent.
 FT_STATUS Port::status(DWORD* rxBytes, DWORD* txBytes, DWORD* events) {
     if (rxBytes == nullptr || txBytes == nullptr || events == nullptr) {
         return FT_INVALID_PARAMETER;
@@ -148,7 +132,7 @@ FT_STATUS Port::status(DWORD* rxBytes, DWORD* txBytes, DWORD* events) {
         return FT_IO_ERROR;
     }
     *rxBytes = static_cast<DWORD>(receiver_->queued());
-    *txBytes = 0;
+    *txBytes = static_cast<DWORD>(transmitter_->pending());
     *events = *rxBytes > 0 ? FT_EVENT_RXCHAR : 0;
     return FT_OK;
 }
@@ -259,6 +243,7 @@ FT_STATUS Port::purge(ULONG mask) {
         receiver_->purge();
     }
     if ((mask & FT_PURGE_TX) != 0) {
+        transmitter_->purge();
         return request([](ftdi_context* ftdi) { return ftdi_tcoflush(ftdi); }, FT_IO_ERROR);
     }
     return gone() ? FT_IO_ERROR : FT_OK;

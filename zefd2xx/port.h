@@ -4,6 +4,7 @@
 #pragma once
 
 #include "receiver.h"
+#include "transmitter.h"
 
 #include "usb_func/d2xx_types.h"
 
@@ -49,7 +50,9 @@ class Port {
 
   private:
     explicit Port(ftdi_context* ftdi);
-    [[nodiscard]] bool gone() const { return gone_.load() || receiver_->gone(); }
+    [[nodiscard]] bool gone() const {
+        return gone_.load() || receiver_->gone() || transmitter_->failed();
+    }
     // The status of a failed request: FT_IO_ERROR, and the handle dead for
     // good, when the device has gone; `otherwise` while it is there.
     FT_STATUS failed(FT_STATUS otherwise);
@@ -57,6 +60,7 @@ class Port {
 
     ftdi_context* ftdi_;
     std::unique_ptr<Receiver> receiver_;
+    std::unique_ptr<Transmitter> transmitter_;
     std::mutex control_; // libftdi's context is not thread-safe
     std::atomic<bool> gone_{false};
     std::atomic<std::uint32_t> readTimeoutMs_{0};
