@@ -122,7 +122,9 @@ TEST_F(FrontEnds, SoapyModuleStreamsAndResumesByItselfAfterAReplug) {
         Stream stream(*device);
         ASSERT_TRUE(stream.receive(20 * 512, std::chrono::seconds(5)));
         bed.remove(first);
-        stream.receive(512, std::chrono::seconds(1));
+        for (int second = 0; second < 5 && stream.errors == 0; ++second) {
+            stream.receive(512, std::chrono::seconds(1));
+        }
         EXPECT_GT(stream.errors, 0U) << "the pulled cable shows";
         bed.plug(1, 2, "ZEF418");
         EXPECT_TRUE(stream.receive(20 * 512, std::chrono::seconds(15)))

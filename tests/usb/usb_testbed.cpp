@@ -77,8 +77,6 @@ EmulatedBridge::EmulatedBridge(UMockdevTestbed* testbed, std::string sysfsName, 
         throw std::runtime_error(std::string("umockdev: ") + error->message);
     }
     server_ = std::thread(&EmulatedBridge::serve, this);
-    // libusb keeps its device list from udev's events.
-    umockdev_testbed_uevent(testbed_, ("/sys" + sysfsPath_).c_str(), "add");
 }
 
 EmulatedBridge::~EmulatedBridge() {
@@ -110,7 +108,6 @@ void EmulatedBridge::unplug() {
         }
         answerReaps(platform::nowMicroseconds());
     }
-    umockdev_testbed_uevent(testbed_, ("/sys" + sysfsPath_).c_str(), "remove");
     umockdev_testbed_remove_device(testbed_, ("/sys" + sysfsPath_).c_str());
 }
 
