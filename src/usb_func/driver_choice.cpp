@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #if !defined(_WIN32)
+#include <climits>
 #include <unistd.h>
 #endif
 
@@ -46,8 +47,9 @@ std::string openDriverPath() {
     const std::string folder = platform::thisModuleFolder();
     for (const char* place : kOpenDriverPlaces) {
         const std::string path = folder + place + kOpenLibraryFile;
-        if (access(path.c_str(), R_OK) == 0) {
-            return path;
+        char resolved[PATH_MAX];
+        if (access(path.c_str(), R_OK) == 0 && realpath(path.c_str(), resolved) != nullptr) {
+            return resolved; // as a person would name it
         }
     }
     return folder + kOpenDriverPlaces[0] + kOpenLibraryFile;
