@@ -205,8 +205,7 @@ SoapySDR::Kwargs openInstrument(const SoapySDR::Kwargs& args) {
     }
     SoapySDR::logf(SOAPY_SDR_INFO, "ZEF418: opened %s at %s through %s; loading its gateware (%s)",
                    chosen.description.c_str(), hexLocation(chosen.location).c_str(),
-                   libraryFile().c_str(),
-                   gatewareWords(instrument::gatewareImage()).c_str());
+                   libraryFile().c_str(), gatewareWords(instrument::gatewareImage()).c_str());
     loadGateware(before.gatewareLoads, timeout);
     awaitFirstSettings(before.lastSettings.frames);
 

@@ -127,8 +127,9 @@ ZEFD2XX_API FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
             return FT_INVALID_PARAMETER;
         }
         for (std::size_t i = 0; i < bridges.size(); ++i) {
-            void* slot = what == FT_OPEN_BY_LOCATION ? static_cast<void*>(static_cast<DWORD*>(arg1) + i)
-                                                     : static_cast<void**>(arg1)[i];
+            void* slot = what == FT_OPEN_BY_LOCATION
+                             ? static_cast<void*>(static_cast<DWORD*>(arg1) + i)
+                             : static_cast<void**>(arg1)[i];
             if (slot == nullptr || describe(bridges[i], what, slot) != FT_OK) {
                 return FT_INVALID_PARAMETER;
             }
@@ -223,7 +224,8 @@ ZEFD2XX_API FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
 }
 
 ZEFD2XX_API FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR bits, UCHAR stop, UCHAR parity) {
-    return onPort(handle, [=](Port& port) { return port.setDataCharacteristics(bits, stop, parity); });
+    return onPort(handle,
+                  [=](Port& port) { return port.setDataCharacteristics(bits, stop, parity); });
 }
 
 ZEFD2XX_API FT_GetModemStatus(FT_HANDLE handle, ULONG* status) {

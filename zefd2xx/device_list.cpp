@@ -83,10 +83,9 @@ std::vector<ListedBridge> listBridges() {
     }
     ftdi_list_free(&found);
     ftdi_free(ftdi);
-    std::stable_sort(bridges.begin(), bridges.end(),
-                     [](const ListedBridge& a, const ListedBridge& b) {
-                         return a.location < b.location;
-                     });
+    std::stable_sort(
+        bridges.begin(), bridges.end(),
+        [](const ListedBridge& a, const ListedBridge& b) { return a.location < b.location; });
     return bridges;
 }
 

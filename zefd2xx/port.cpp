@@ -46,12 +46,11 @@ FT_STATUS Port::open(std::uint32_t location, std::unique_ptr<Port>& port) {
 
 // libftdi names the endpoints from the chip's side: it reads from out_ep.
 Port::Port(ftdi_context* ftdi)
-    : ftdi_(ftdi),
-      receiver_(std::make_unique<Receiver>(ftdi->usb_ctx, ftdi->usb_dev,
-                                           static_cast<unsigned char>(ftdi->out_ep),
-                                           ftdi->max_packet_size)),
-      transmitter_(std::make_unique<Transmitter>(ftdi->usb_dev,
-                                                 static_cast<unsigned char>(ftdi->in_ep))) {}
+    : ftdi_(ftdi), receiver_(std::make_unique<Receiver>(ftdi->usb_ctx, ftdi->usb_dev,
+                                                        static_cast<unsigned char>(ftdi->out_ep),
+                                                        ftdi->max_packet_size)),
+      transmitter_(
+          std::make_unique<Transmitter>(ftdi->usb_dev, static_cast<unsigned char>(ftdi->in_ep))) {}
 
 // The transfers go before the libusb context that libftdi frees.
 Port::~Port() {
@@ -169,9 +168,9 @@ FT_STATUS Port::modemStatus(ULONG* status) {
         return FT_INVALID_PARAMETER;
     }
     unsigned short polled = 0;
-    const FT_STATUS result = request(
-        [&polled](ftdi_context* ftdi) { return ftdi_poll_modem_status(ftdi, &polled); },
-        FT_IO_ERROR);
+    const FT_STATUS result =
+        request([&polled](ftdi_context* ftdi) { return ftdi_poll_modem_status(ftdi, &polled); },
+                FT_IO_ERROR);
     if (result == FT_OK) {
         *status = polled; // modem status in the low byte, line status above, as D2XX has it
     }

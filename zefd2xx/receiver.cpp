@@ -191,7 +191,8 @@ bool Receiver::read(std::uint8_t* out, std::size_t n, std::uint32_t timeoutMs, s
     {
         std::unique_lock lock(lock_);
         // The reader thread stops filling well before the ring is full.
-        const std::size_t most = kBufferBytes - kTransfers * static_cast<std::size_t>(kTransferBytes);
+        const std::size_t most =
+            kBufferBytes - kTransfers * static_cast<std::size_t>(kTransferBytes);
         const std::size_t wait = std::min(n, most);
         const auto ready = [&] { return gone() || buffer_.size() >= wait; };
         if (timeoutMs == 0) {

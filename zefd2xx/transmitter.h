@@ -18,7 +18,8 @@ namespace zef::zefd2xx {
 
 class Transmitter {
   public:
-    Transmitter(libusb_device_handle* usb, unsigned char endpoint) : usb_(usb), endpoint_(endpoint) {}
+    Transmitter(libusb_device_handle* usb, unsigned char endpoint)
+        : usb_(usb), endpoint_(endpoint) {}
     ~Transmitter();
     Transmitter(const Transmitter&) = delete;
     Transmitter& operator=(const Transmitter&) = delete;

@@ -3,9 +3,9 @@
 #include "d2xx_event_handle.h"
 
 #include <cerrno>
-#include <ctime>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <dlfcn.h>
 #include <link.h>
 #include <new>
@@ -62,12 +62,13 @@ std::string libraryFile(Library library) {
 std::string thisModuleFolder() {
     Dl_info info{};
     link_map* map = nullptr;
-    if (dladdr1(reinterpret_cast<void*>(&thisModuleFolder), &info,
-                reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+    if (dladdr1(reinterpret_cast<void*>(&thisModuleFolder), &info, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP) == 0 ||
         map == nullptr) {
         return "";
     }
-    const char* name = map->l_name != nullptr && *map->l_name != '\0' ? map->l_name : "/proc/self/exe";
+    const char* name =
+        map->l_name != nullptr && *map->l_name != '\0' ? map->l_name : "/proc/self/exe";
     char resolved[PATH_MAX];
     if (realpath(name, resolved) == nullptr) {
         return "";

@@ -17,7 +17,7 @@ platform::Library driverLibrary = nullptr; // the host thread that binds owns it
 // What the last binding loaded or tried, for the words of a status; read
 // from any thread.
 platform::Mutex filesLock;
-std::string boundFile; // under filesLock
+std::string boundFile;  // under filesLock
 std::string triedFiles; // under filesLock
 
 void noteFiles(const std::string& bound, const std::string& tried) {

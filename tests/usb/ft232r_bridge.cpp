@@ -41,7 +41,8 @@ std::uint32_t decodeBaud(std::uint16_t value, std::uint16_t index) {
 }
 
 std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
-    std::vector<std::uint8_t> out{static_cast<std::uint8_t>(2 + 2 * text.size()), kStringDescriptor};
+    std::vector<std::uint8_t> out{static_cast<std::uint8_t>(2 + 2 * text.size()),
+                                  kStringDescriptor};
     for (const char c : text) {
         out.push_back(static_cast<std::uint8_t>(c));
         out.push_back(0);
@@ -53,11 +54,12 @@ std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
 
 std::vector<std::uint8_t> ft232rDescriptors() {
     return {
-        18, 1, 0x00, 0x02, 0, 0, 0, 8, 0x03, 0x04, 0x01, 0x60, 0x00, 0x06, 1, 2, 3, 1, // device
-        9, 2, 32, 0, 1, 1, 0, 0xA0, 45,                                               // config
-        9, 4, 0, 0, 2, 0xFF, 0xFF, 0xFF, 2,                                           // interface
-        7, 5, 0x81, 2, 64, 0, 0,                                                      // bulk IN
-        7, 5, 0x02, 2, 64, 0, 0,                                                      // bulk OUT
+        18,   1,    0x00, 0x02, 0,    0,    0,    8,    0x03,
+        0x04, 0x01, 0x60, 0x00, 0x06, 1,    2,    3,    1,  // device
+        9,    2,    32,   0,    1,    1,    0,    0xA0, 45, // config
+        9,    4,    0,    0,    2,    0xFF, 0xFF, 0xFF, 2,  // interface
+        7,    5,    0x81, 2,    64,   0,    0,              // bulk IN
+        7,    5,    0x02, 2,    64,   0,    0,              // bulk OUT
     };
 }
 
@@ -154,10 +156,9 @@ int Ft232rBridge::control(const ControlSetup& setup, std::uint8_t* data, std::ui
     }
 }
 
-std::uint64_t Ft232rBridge::bulkOut(const std::uint8_t* bytes, std::size_t n,
-                                    std::uint64_t nowUs) {
-    (lines_.bitBang ? wire_.bitBang : wire_.uart).insert(
-        lines_.bitBang ? wire_.bitBang.end() : wire_.uart.end(), bytes, bytes + n);
+std::uint64_t Ft232rBridge::bulkOut(const std::uint8_t* bytes, std::size_t n, std::uint64_t nowUs) {
+    (lines_.bitBang ? wire_.bitBang : wire_.uart)
+        .insert(lines_.bitBang ? wire_.bitBang.end() : wire_.uart.end(), bytes, bytes + n);
     lines_.write(instrument_, env_, bytes, n, nowUs);
     // A bit-bang byte takes one baud period, a UART byte ten.
     const std::uint64_t perSecond = lines_.bitBang ? baud_ : baud_ / 10U;

@@ -54,8 +54,8 @@ void InPackets::receive(sim::Instrument& instrument, sim::Environment& env, std:
     }
 }
 
-std::optional<InPackets::Packet> InPackets::next(sim::Instrument& instrument,
-                                                 sim::Environment& env, std::uint64_t nowUs) {
+std::optional<InPackets::Packet> InPackets::next(sim::Instrument& instrument, sim::Environment& env,
+                                                 std::uint64_t nowUs) {
     receive(instrument, env, nowUs, false);
     if (size_ < kDataPerPacket && nowUs < lastPacketUs_ + latencyUs_) {
         return std::nullopt;

@@ -58,8 +58,8 @@ UMockdevIoctlData* resolved(UMockdevIoctlData* data, std::size_t offset, std::si
 
 EmulatedBridge::EmulatedBridge(UMockdevTestbed* testbed, std::string sysfsName, std::uint8_t bus,
                                std::uint8_t address, std::string product)
-    : testbed_(testbed), bridge_(std::move(product), "ZEF" + sysfsName,
-                                 platform::nowMicroseconds()) {
+    : testbed_(testbed),
+      bridge_(std::move(product), "ZEF" + sysfsName, platform::nowMicroseconds()) {
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", unsigned{bus}, unsigned{address});
     node_ = node;
@@ -152,7 +152,8 @@ bool EmulatedBridge::ioctl(UMockdevIoctlClient* client) {
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData* caps = resolved(arg, 0, sizeof(std::uint32_t));
-        const std::uint32_t value = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+        const std::uint32_t value =
+            USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
         std::memcpy(caps->data, &value, sizeof value);
         g_object_unref(caps);
         umockdev_ioctl_client_complete(client, 0, 0);
@@ -197,12 +198,15 @@ void EmulatedBridge::submit(UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, 0, 0);
     if (fields->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
         const std::uint8_t* setup = urb.buffer->data;
-        ControlSetup request{setup[0], setup[1], static_cast<std::uint16_t>(setup[2] | setup[3] << 8U),
+        ControlSetup request{setup[0], setup[1],
+                             static_cast<std::uint16_t>(setup[2] | setup[3] << 8U),
                              static_cast<std::uint16_t>(setup[4] | setup[5] << 8U),
                              static_cast<std::uint16_t>(setup[6] | setup[7] << 8U)};
-        request.length = static_cast<std::uint16_t>(std::min<std::size_t>(request.length, length - 8));
+        request.length =
+            static_cast<std::uint16_t>(std::min<std::size_t>(request.length, length - 8));
         const int answered = bridge_.control(request, urb.buffer->data + 8, now);
-        fields->actual_length = answered < 0 ? 0 : ((request.requestType & 0x80U) != 0 ? answered : request.length);
+        fields->actual_length =
+            answered < 0 ? 0 : ((request.requestType & 0x80U) != 0 ? answered : request.length);
         finish(urb, answered < 0 ? -EPIPE : 0);
     } else if ((fields->endpoint & 0x80U) == 0) {
         urb.dueUs = bridge_.bulkOut(urb.buffer->data, length, now);
@@ -216,7 +220,8 @@ void EmulatedBridge::submit(UMockdevIoctlClient* client) {
 void EmulatedBridge::discard(UMockdevIoctlClient* client) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     gulong address = 0;
-    std::memcpy(&address, arg->data, std::min<std::size_t>(sizeof address, static_cast<std::size_t>(arg->data_len)));
+    std::memcpy(&address, arg->data,
+                std::min<std::size_t>(sizeof address, static_cast<std::size_t>(arg->data_len)));
     for (std::deque<Urb>* queue : {&inPending_, &outPending_}) {
         for (auto it = queue->begin(); it != queue->end(); ++it) {
             if (it->data->client_addr == address) {
@@ -247,7 +252,8 @@ void EmulatedBridge::answerReaps(std::uint64_t nowUs) {
         if (!done_.empty()) {
             const Urb urb = done_.front();
             done_.pop_front();
-            UMockdevIoctlData* slot = resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*));
+            UMockdevIoctlData* slot =
+                resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*));
             umockdev_ioctl_data_set_ptr(slot, 0, urb.data);
             umockdev_ioctl_client_complete(client, 0, 0);
             g_object_unref(slot);
@@ -281,8 +287,9 @@ void EmulatedBridge::serve() {
             while (!inPending_.empty()) {
                 Urb& urb = inPending_.front();
                 const auto* fields = reinterpret_cast<const usbdevfs_urb*>(urb.data->data);
-                if (!bridge_.fillIn(urb.buffer->data, static_cast<std::size_t>(fields->buffer_length),
-                                    urb.filled, now)) {
+                if (!bridge_.fillIn(urb.buffer->data,
+                                    static_cast<std::size_t>(fields->buffer_length), urb.filled,
+                                    now)) {
                     break;
                 }
                 finish(urb, 0);
@@ -322,7 +329,8 @@ UsbTestbed::~UsbTestbed() {
 
 EmulatedBridge& UsbTestbed::plug(std::uint8_t bus, std::uint8_t port, const std::string& product) {
     const std::string name = std::to_string(bus) + "-" + std::to_string(port);
-    bridges_.push_back(std::make_unique<EmulatedBridge>(testbed_, name, bus, nextAddress_++, product));
+    bridges_.push_back(
+        std::make_unique<EmulatedBridge>(testbed_, name, bus, nextAddress_++, product));
     return *bridges_.back();
 }
 

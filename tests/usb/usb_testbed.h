@@ -67,7 +67,7 @@ class EmulatedBridge {
     bool ioctl(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
     void discard(UMockdevIoctlClient* client);
-    void finish(Urb urb, int status); // under lock_
+    void finish(Urb urb, int status);      // under lock_
     void answerReaps(std::uint64_t nowUs); // under lock_
     void serve();
 

@@ -122,14 +122,18 @@ TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
     const zef::FpgaImage image = zef::fpgaImage();
     std::vector<std::uint8_t> expanded(image.length * zef::kBitBangBytesPerImageByte);
     zef::expandImageBytes(image.span(), expanded.data());
-    EXPECT_NE(std::search(wire.bitBang.begin(), wire.bitBang.end(), expanded.begin(), expanded.end()),
-              wire.bitBang.end())
+    EXPECT_NE(
+        std::search(wire.bitBang.begin(), wire.bitBang.end(), expanded.begin(), expanded.end()),
+        wire.bitBang.end())
         << "the image's bit-bang expansion, whole, among " << wire.bitBang.size() << " bytes";
 
-    const zef::SettingsFrame frame = zef::buildSettingsFrame(
-        {zef::deviceState.loWord.load(), zef::deviceState.tuneFrequency.load(),
-         zef::deviceState.modeCode.load(), zef::deviceState.tuneWord.load(),
-         zef::deviceState.deviceModel.load(), false, {}});
+    const zef::SettingsFrame frame = zef::buildSettingsFrame({zef::deviceState.loWord.load(),
+                                                              zef::deviceState.tuneFrequency.load(),
+                                                              zef::deviceState.modeCode.load(),
+                                                              zef::deviceState.tuneWord.load(),
+                                                              zef::deviceState.deviceModel.load(),
+                                                              false,
+                                                              {}});
     std::vector<std::uint8_t> sent(zef::kSettingsPreamble.begin(), zef::kSettingsPreamble.end());
     sent.insert(sent.end(), frame.begin(), frame.end());
     EXPECT_NE(std::search(wire.uart.begin(), wire.uart.end(), sent.begin(), sent.end()),
@@ -137,7 +141,8 @@ TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
     EXPECT_EQ(zef418.with([](Ft232rBridge& bridge) { return bridge.baud(); }), 3000000U);
     EXPECT_GT(wire.inTransfers, 20U);
     EXPECT_EQ(foreign.claims(), 0U);
-    EXPECT_TRUE(foreign.with([](Ft232rBridge& bridge) { return bridge.wire().vendorRequests.empty(); }));
+    EXPECT_TRUE(
+        foreign.with([](Ft232rBridge& bridge) { return bridge.wire().vendorRequests.empty(); }));
 }
 
 TEST_F(OpenDriver, EveryCallAfterTheUnplugIsAnIoError) {
@@ -157,8 +162,8 @@ TEST_F(OpenDriver, EveryCallAfterTheUnplugIsAnIoError) {
     bed.remove(zef418);
     std::uint8_t bytes[16] = {};
     DWORD moved = 0;
-    EXPECT_TRUE(waitFor([&] { return queue(handle, &count) == FT_IO_ERROR; },
-                        std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        waitFor([&] { return queue(handle, &count) == FT_IO_ERROR; }, std::chrono::seconds(2)));
     EXPECT_EQ(read(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
     EXPECT_EQ(write(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
     EXPECT_EQ(baud(handle, 3000000), FT_IO_ERROR);

@@ -170,7 +170,8 @@ bool startPlugin(const ExtioExports& call, const HostOptions& options, const Ses
     summary.hardwareType = type;
     info.hardware = summary.pluginName + " " + summary.pluginModel;
     if (!options.quiet) {
-        std::fprintf(stderr, "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s%s%s)\n",
+        std::fprintf(stderr,
+                     "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s%s%s)\n",
                      paths.plugin.c_str(), name, model, type, paths.driverName.c_str(),
                      paths.driverLibrary.empty() ? "" : ", ", paths.driverLibrary.c_str());
     }
