@@ -42,6 +42,7 @@ void Instrument::restartClock(std::uint64_t nowUs) {
 void Instrument::unconfigure() {
     configured_ = false;
     streaming_ = false;
+    startPending_ = false;
     output_.clear();
 }
 
@@ -78,25 +79,45 @@ void Instrument::uartBytes(const std::uint8_t* bytes, std::size_t n, Environment
         switch (receiver_.feed(bytes[i])) {
         case CommandReceiver::Command::Start:
             ++env.counters.start_commands;
-            if (!configured_) {
-                break; // no gateware to hear it
+            if (!configured_ || startPending_) {
+                break; // no gateware to hear it, or one still starting
             }
-            if (!env.faults.neverReady) {
-                queueStatus(env, kStateReady);
-            }
-            if (!streaming_) {
-                streaming_ = true;
-                restartClock(nowUs);
+            if (streaming_ || env.gatewareStartupMs == 0) {
+                begin(env, nowUs);
+            } else {
+                startPending_ = true;
+                startAtUs_ = nowUs + std::uint64_t{env.gatewareStartupMs} * 1000U;
             }
             break;
         case CommandReceiver::Command::Settings:
-            if (configured_) {
+            if (startPending_ && decodeSettings(receiver_.frame())) {
+                ++env.counters.settings_unheard;
+            } else if (configured_ && !startPending_) {
                 settingsReceived(env, nowUs);
             }
             break;
         case CommandReceiver::Command::None:
             break;
         }
+    }
+}
+
+void Instrument::advance(Environment& env, std::uint64_t nowUs) {
+    if (startPending_ && nowUs >= startAtUs_) {
+        startPending_ = false;
+        begin(env, startAtUs_);
+    }
+}
+
+// The gateware is up: it reports ready and, the first time, starts its
+// sample clock.
+void Instrument::begin(Environment& env, std::uint64_t atUs) {
+    if (!env.faults.neverReady) {
+        queueStatus(env, kStateReady);
+    }
+    if (!streaming_) {
+        streaming_ = true;
+        restartClock(atUs);
     }
 }
 
