@@ -12,6 +12,7 @@ namespace zef::zefd2xx {
 namespace {
 
 constexpr unsigned kProbeTimeoutMs = 200;
+constexpr std::uint8_t kVendorIn = 0xC0; // FTDI_DEVICE_IN_REQTYPE, which mixes enumerations
 
 } // namespace
 
@@ -64,7 +65,7 @@ FT_STATUS Port::failed(FT_STATUS otherwise) {
     if (!gone_.load()) {
         unsigned char answer[2];
         const int probe = libusb_control_transfer(
-            ftdi_->usb_dev, FTDI_DEVICE_IN_REQTYPE, SIO_POLL_MODEM_STATUS_REQUEST, 0,
+            ftdi_->usb_dev, kVendorIn, SIO_POLL_MODEM_STATUS_REQUEST, 0,
             static_cast<std::uint16_t>(ftdi_->index), answer, sizeof answer, kProbeTimeoutMs);
         if (probe == LIBUSB_ERROR_NO_DEVICE) {
             gone_.store(true);

@@ -8,6 +8,7 @@
 #include "main_thread/settings_frame.h"
 #include "plugin/device_state.h"
 #include "zef/instrument.h"
+#include "zefd2xx/location.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -34,6 +36,27 @@ template <typename Done> bool waitFor(Done done, std::chrono::milliseconds limit
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+TEST(LocationId, BusThenPortsOneDigitEachOrOneByteEachWhenTheyDoNotFit) {
+    const struct {
+        std::uint8_t bus;
+        std::vector<std::uint8_t> ports;
+        std::uint32_t location;
+    } cases[] = {
+        {1, {}, 0x1},
+        {1, {2}, 0x12},
+        {2, {1, 4}, 0x214},
+        {3, {1, 2, 3, 4, 5, 6, 7}, 0x31234567},
+        {16, {1}, 0x1001},              // bus above 15: bytes
+        {1, {17}, 0x0111},              // port above 15: bytes
+        {2, {1, 2, 3, 20}, 0x02020314}, // bytes keep the last three ports
+        {1, {1, 2, 3, 4, 5, 6, 15}, 0x1123456F},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zef::zefd2xx::locationId(c.bus, c.ports), c.location)
+            << "bus " << int{c.bus} << ", " << c.ports.size() << " ports";
+    }
 }
 
 class OpenDriver : public testing::Test {
@@ -159,9 +182,16 @@ TEST_F(OpenDriver, EveryCallAfterTheUnplugIsAnIoError) {
     auto* timeouts = d2xx.entry<FT_STATUS(FT_HANDLE, ULONG, ULONG)>("FT_SetTimeouts");
     ASSERT_EQ(timeouts(handle, 50, 50), FT_OK);
     EXPECT_EQ(queue(handle, &count), FT_OK);
-    bed.remove(zef418);
+    // No gateware, so nothing to read: the read returns with none at its time-out.
     std::uint8_t bytes[16] = {};
-    DWORD moved = 0;
+    DWORD moved = 1;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(read(handle, bytes, sizeof bytes, &moved), FT_OK);
+    const auto waited = std::chrono::steady_clock::now() - before;
+    EXPECT_EQ(moved, 0U);
+    EXPECT_GE(waited, std::chrono::milliseconds(45));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    bed.remove(zef418);
     EXPECT_TRUE(
         waitFor([&] { return queue(handle, &count) == FT_IO_ERROR; }, std::chrono::seconds(2)));
     EXPECT_EQ(read(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
