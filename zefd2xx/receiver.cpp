@@ -43,14 +43,13 @@ bool Receiver::start() {
     return !gone();
 }
 
-void Receiver::stop() {
-    if (!thread_.joinable()) {
-        return;
-    }
+// Raises `flag` (stopping_ or paused_), which keeps every transfer that
+// comes back from going out again, and waits for those in flight.
+void Receiver::land(bool& flag) {
     std::array<libusb_transfer*, kTransfers> flying{};
     {
-        std::unique_lock lock(lock_);
-        stopping_ = true;
+        std::lock_guard lock(lock_);
+        flag = true;
         for (std::size_t i = 0; i < kTransfers; ++i) {
             flying[i] = inFlight_[i] ? transfers_[i] : nullptr;
         }
@@ -60,9 +59,17 @@ void Receiver::stop() {
             libusb_cancel_transfer(transfer);
         }
     }
+    std::unique_lock lock(lock_);
+    changed_.wait_for(lock, kStopWait, [this] { return flying_ == 0; });
+}
+
+void Receiver::stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    land(stopping_);
     {
-        std::unique_lock lock(lock_);
-        changed_.wait_for(lock, kStopWait, [this] { return flying_ == 0; });
+        std::lock_guard lock(lock_);
         if (flying_ != 0) {
             // A transfer the kernel never gave back must outlive us: leak it.
             for (std::size_t i = 0; i < kTransfers; ++i) {
@@ -223,21 +230,7 @@ void Receiver::purge() {
 }
 
 void Receiver::pause() {
-    std::array<libusb_transfer*, kTransfers> flying{};
-    {
-        std::lock_guard lock(lock_);
-        paused_ = true;
-        for (std::size_t i = 0; i < kTransfers; ++i) {
-            flying[i] = inFlight_[i] ? transfers_[i] : nullptr;
-        }
-    }
-    for (libusb_transfer* transfer : flying) {
-        if (transfer != nullptr) {
-            libusb_cancel_transfer(transfer);
-        }
-    }
-    std::unique_lock lock(lock_);
-    changed_.wait_for(lock, kStopWait, [this] { return flying_ == 0; });
+    land(paused_);
 }
 
 void Receiver::resume() {

@@ -60,6 +60,7 @@ class Receiver {
     void submit(libusb_transfer* transfer);
     void signalEvent();
     void eventLoop();
+    void land(bool& flag);
 
     libusb_context* context_;
     libusb_device_handle* usb_;

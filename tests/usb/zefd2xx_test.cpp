@@ -2,6 +2,7 @@
 // bridges emulated at usbdevfs.
 #include "d2xx_library.h"
 #include "usb_testbed.h"
+#include "wait_until.h"
 
 #include "fpga_image.h"
 #include "main_thread/bitbang_expansion.h"
@@ -25,17 +26,6 @@ using namespace zef::usbtest; // NOLINT(google-build-using-namespace)
 std::atomic<std::uint64_t> blocks{0};
 void countBlock(const std::int16_t* /*pairs*/) {
     blocks.fetch_add(1);
-}
-
-template <typename Done> bool waitFor(Done done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 TEST(LocationId, BusThenPortsOneDigitEachOrOneByteEachWhenTheyDoNotFit) {
@@ -125,11 +115,11 @@ TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
     EmulatedBridge& zef418 = bed.plug(1, 3, "ZEF418");
     ASSERT_TRUE(zef::instrument::chooseDriver(ZEFD2XX_PATH));
     ASSERT_EQ(zef::instrument::open(std::nullopt, &countBlock), 0U);
-    ASSERT_TRUE(waitFor([] { return zef::instrument::state().lastSettings.frames > 0; },
-                        std::chrono::seconds(15)))
+    ASSERT_TRUE(zef::test::waitUntil(
+        [] { return zef::instrument::state().lastSettings.frames > 0; }, std::chrono::seconds(15)))
         << "gateware " << static_cast<int>(zef::instrument::state().gateware);
     EXPECT_EQ(zef::instrument::start(), 0U);
-    ASSERT_TRUE(waitFor([] { return blocks.load() >= 20; }, std::chrono::seconds(5)))
+    ASSERT_TRUE(zef::test::waitUntil([] { return blocks.load() >= 20; }, std::chrono::seconds(5)))
         << zef418.with([](Ft232rBridge& bridge) {
                const auto& c = bridge.environment().counters;
                return "frames sent " + std::to_string(c.sample_frames_sent) + ", status frames " +
@@ -192,8 +182,8 @@ TEST_F(OpenDriver, EveryCallAfterTheUnplugIsAnIoError) {
     EXPECT_GE(waited, std::chrono::milliseconds(45));
     EXPECT_LT(waited, std::chrono::milliseconds(1000));
     bed.remove(zef418);
-    EXPECT_TRUE(
-        waitFor([&] { return queue(handle, &count) == FT_IO_ERROR; }, std::chrono::seconds(2)));
+    EXPECT_TRUE(zef::test::waitUntil([&] { return queue(handle, &count) == FT_IO_ERROR; },
+                                     std::chrono::seconds(2)));
     EXPECT_EQ(read(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
     EXPECT_EQ(write(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
     EXPECT_EQ(baud(handle, 3000000), FT_IO_ERROR);
