@@ -15,6 +15,10 @@ constexpr auto kFrameTicksPerSecond = static_cast<std::uint64_t>(kSampleRate);
 constexpr std::uint64_t kFrameTicks = std::uint64_t{kBlockPairs} * 1000000ULL;
 // A late clock (a stopped process) restarts rather than bursting.
 constexpr std::uint64_t kMaxBacklogFrames = 256;
+// The gateware's output FIFO, in frames: a line slower than the samples (a
+// baud rate below 3 MBd) overruns it, and the frames that find it full are
+// never sent.
+constexpr std::size_t kFifoFrames = 64;
 
 std::uint64_t frameDueUs(std::uint64_t originUs, std::uint64_t frame) {
     return originUs + frame * kFrameTicks / kFrameTicksPerSecond;
@@ -113,7 +117,7 @@ void Instrument::advance(Environment& env, std::uint64_t nowUs) {
 // sample clock.
 void Instrument::begin(Environment& env, std::uint64_t atUs) {
     if (!env.faults.neverReady) {
-        queueStatus(env, kStateReady);
+        queueStatus(env, kStateReady, atUs);
     }
     if (!streaming_) {
         streaming_ = true;
@@ -133,14 +137,15 @@ void Instrument::settingsReceived(Environment& env, std::uint64_t nowUs) {
     env.lastSettingsTimeUs = nowUs;
     env.loWord = decoded->loWord;
     if (!env.faults.neverAck) {
-        queueStatus(env, kStateAcknowledged);
+        queueStatus(env, kStateAcknowledged, nowUs);
     }
 }
 
 // A status frame goes out after the frame being sent and after any status
 // frames already waiting, ahead of sample frames not yet started.
-void Instrument::queueStatus(Environment& env, std::uint8_t state) {
+void Instrument::queueStatus(Environment& env, std::uint8_t state, std::uint64_t atUs) {
     OutFrame frame;
+    frame.readyUs = atUs;
     const auto body =
         statusBody(state, env.model, std::span<const std::uint8_t, 64>(env.calibrationA),
                    std::span<const std::uint8_t, 64>(env.calibrationB));
@@ -152,13 +157,19 @@ void Instrument::queueStatus(Environment& env, std::uint8_t state) {
     output_.insert(output_.begin() + static_cast<std::ptrdiff_t>(at), std::move(frame));
 }
 
-void Instrument::produceNext(Environment& env) {
+void Instrument::produceNext(Environment& env, std::uint64_t readyUs) {
     if (!streaming_) {
         return;
     }
     std::array<std::uint8_t, kSampleBodySize> body{};
     source_.writeBody(body.data(), framesMade_, env);
+    if (output_.size() >= kFifoFrames) {
+        ++framesMade_;
+        ++env.counters.sample_frames_overrun;
+        return;
+    }
     OutFrame frame;
+    frame.readyUs = readyUs;
     frame.sampleNumber = static_cast<std::int64_t>(framesMade_++);
     appendFrame(frame.bytes, kSampleType, body);
     output_.push_back(std::move(frame));
@@ -173,7 +184,7 @@ void Instrument::produceDue(Environment& env, std::uint64_t nowUs) {
     }
     while (nowUs >= frameDueUs(clockOriginUs_, clockFrames_ + 1)) {
         ++clockFrames_;
-        produceNext(env);
+        produceNext(env, frameDueUs(clockOriginUs_, clockFrames_));
     }
 }
 

@@ -19,6 +19,7 @@ struct OutFrame {
     std::vector<std::uint8_t> bytes;
     std::size_t sent = 0;
     std::int64_t sampleNumber = -1; // -1: a status frame
+    std::uint64_t readyUs = 0;      // real time: the gateware may start sending it then
 };
 
 class Instrument {
@@ -37,8 +38,8 @@ class Instrument {
     void advance(Environment& env, std::uint64_t nowUs);
     // Real time: queues the sample frames whose time has come.
     void produceDue(Environment& env, std::uint64_t nowUs);
-    // Fast: queues the next sample frame at once.
-    void produceNext(Environment& env);
+    // Fast: queues the next sample frame at once (real time: due at `readyUs`).
+    void produceNext(Environment& env, std::uint64_t readyUs = 0);
     void restartClock(std::uint64_t nowUs);
 
     [[nodiscard]] bool configured() const { return configured_; }
@@ -49,7 +50,7 @@ class Instrument {
 
   private:
     void unconfigure();
-    void queueStatus(Environment& env, std::uint8_t state);
+    void queueStatus(Environment& env, std::uint8_t state, std::uint64_t atUs);
     void settingsReceived(Environment& env, std::uint64_t nowUs);
     void begin(Environment& env, std::uint64_t atUs);
 

@@ -74,6 +74,9 @@ struct zefsim_counters {
     /* good settings frames that arrived while the gateware was still
      * starting, and were lost */
     uint64_t settings_unheard;
+    /* sample frames the gateware never sent because its output FIFO was
+     * full: the line is slower than the samples (a baud rate below 3 MBd) */
+    uint64_t sample_frames_overrun;
 };
 
 /* Back to the initial state: no devices, no faults, counters zero, fast
