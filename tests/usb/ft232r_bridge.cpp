@@ -71,7 +71,8 @@ Ft232rBridge::Ft232rBridge(std::string product, std::string serial, std::uint64_
     env_.signal.amplitude = 8000.0;
     env_.signal.followsLo = true;
     instrument_.attach(nowUs);
-    receive_.setBaud(baud_, nowUs);
+    usb_.restart(nowUs);
+    usb_.hold(true, nowUs);
 }
 
 int Ft232rBridge::standard(const ControlSetup& setup, std::uint8_t* data) {
@@ -104,25 +105,20 @@ void Ft232rBridge::vendor(const ControlSetup& setup, std::uint64_t nowUs) {
     switch (setup.request) {
     case kReset:
         if (setup.value == 0 || setup.value == 2) { // reset, or (libftdi's tciflush) the IN side
-            receive_.purge();
+            usb_.restart(nowUs);
         }
         break;
     case kSetBaudRate:
-        baud_ = decodeBaud(setup.value, setup.index);
-        receive_.setBaud(baud_, nowUs);
+        usb_.setBaudRate(decodeBaud(setup.value, setup.index), nowUs);
         break;
     case kSetLatency:
-        latencyMs_ = static_cast<std::uint8_t>(std::max<std::uint16_t>(setup.value & 0xFFU, 1));
-        receive_.setLatencyMs(latencyMs_);
+        usb_.setLatencyTimer(std::max<std::uint32_t>(setup.value & 0xFFU, 1), nowUs);
         break;
-    case kSetBitMode: {
-        const auto mask = static_cast<std::uint8_t>(setup.value & 0xFFU);
-        const auto mode = static_cast<std::uint8_t>(setup.value >> 8U);
-        if (lines_.setBitMode(instrument_, env_, mask, mode)) {
-            receive_.setBaud(baud_, nowUs); // the UART starts again from now
-        }
+    case kSetBitMode:
+        lines_.setBitMode(instrument_, env_, static_cast<std::uint8_t>(setup.value & 0xFFU),
+                          static_cast<std::uint8_t>(setup.value >> 8U));
+        hostAsking(asking_, nowUs);
         break;
-    }
     default: // modem and flow control, data format, event and error characters
         break;
     }
@@ -142,11 +138,11 @@ int Ft232rBridge::control(const ControlSetup& setup, std::uint8_t* data, std::ui
         if (setup.length < 2) {
             return -1;
         }
-        data[0] = modemStatus_;
-        data[1] = 0x60;
+        data[0] = usb_.modemStatus();
+        data[1] = sim::kLineStatusIdle;
         return 2;
     case kGetLatency:
-        data[0] = latencyMs_;
+        data[0] = static_cast<std::uint8_t>(usb_.latencyMs());
         return setup.length > 0 ? 1 : -1;
     case kReadPins:
         data[0] = 0xFF;
@@ -161,25 +157,31 @@ std::uint64_t Ft232rBridge::bulkOut(const std::uint8_t* bytes, std::size_t n, st
         .insert(lines_.bitBang ? wire_.bitBang.end() : wire_.uart.end(), bytes, bytes + n);
     lines_.write(instrument_, env_, bytes, n, nowUs);
     // A bit-bang byte takes one baud period, a UART byte ten.
-    const std::uint64_t perSecond = lines_.bitBang ? baud_ : baud_ / 10U;
-    if (lines_.bitBang) {
-        receive_.pinSamples(bytes, n);
-    }
+    const std::uint64_t perSecond =
+        lines_.bitBang ? usb_.baudRate() : usb_.baudRate() / sim::kBitsPerByte;
     txBusyUntilUs_ = std::max(txBusyUntilUs_, nowUs) + n * 1000000U / perSecond;
     const std::uint64_t buffered = kTxBufferBytes * 1000000U / perSecond;
     return txBusyUntilUs_ > nowUs + buffered ? txBusyUntilUs_ - buffered : nowUs;
 }
 
+void Ft232rBridge::hostAsking(bool asking, std::uint64_t nowUs) {
+    asking_ = asking;
+    const bool held = !asking || lines_.bitBang;
+    if (held != usb_.held()) {
+        usb_.hold(held, nowUs);
+    }
+}
+
 bool Ft232rBridge::fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
                           std::uint64_t nowUs) {
-    while (length + InPackets::kPacketBytes <= capacity) {
-        const std::optional<InPackets::Packet> packet = receive_.next(instrument_, env_, nowUs);
-        if (!packet) {
+    sim::InPacket packet;
+    while (length + usb_.packetSize() <= capacity) {
+        if (!usb_.next(instrument_, env_, nowUs, packet)) {
             return false;
         }
-        std::memcpy(buffer + length, packet->bytes.data(), packet->size);
-        length += packet->size;
-        if (packet->size < InPackets::kPacketBytes) {
+        std::memcpy(buffer + length, packet.bytes.data(), packet.size);
+        length += packet.size;
+        if (packet.size < usb_.packetSize()) {
             break;
         }
     }

@@ -1,15 +1,15 @@
 // An FT232R-like bridge in front of the simulated ZEF418, as the USB bus sees
 // it: FTDI's vendor requests, bulk-OUT bytes to the simulator's instrument
 // model (UART or bit-bang, at the rate the baud rate sets), and bulk-IN
-// packets from the clock-driven receive side. It also keeps what crossed the
-// wire, for the tests. Not thread-safe: its owner locks.
+// packets from the simulator's clock-driven bridge unit (sim/usb_bridge.h).
+// It also keeps what crossed the wire, for the tests. Not thread-safe: its
+// owner locks.
 #pragma once
-
-#include "in_packets.h"
 
 #include "sim/bridge_lines.h"
 #include "sim/environment.h"
 #include "sim/instrument.h"
+#include "sim/usb_bridge.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,18 +48,16 @@ class Ft232rBridge {
     // packet).
     bool fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
                 std::uint64_t nowUs);
-    void idle(std::uint64_t nowUs) { receive_.idle(instrument_, env_, nowUs); }
-    [[nodiscard]] std::uint64_t nextInDueUs() const { return receive_.nextDueUs(instrument_); }
+    // Whether the host asks for IN packets at all (a transfer waits); in
+    // bit-bang mode the bridge sends none either.
+    void hostAsking(bool asking, std::uint64_t nowUs);
 
     [[nodiscard]] const std::string& product() const { return product_; }
     [[nodiscard]] const std::string& serial() const { return serial_; }
-    [[nodiscard]] std::uint32_t baud() const { return baud_; }
+    [[nodiscard]] std::uint32_t baud() const { return usb_.baudRate(); }
     [[nodiscard]] const WireLog& wire() const { return wire_; }
     sim::Environment& environment() { return env_; }
-    void setCts(bool cts) {
-        modemStatus_ = cts ? 0x11 : 0x01;
-        receive_.setModemStatus(modemStatus_);
-    }
+    void setCts(bool cts) { usb_.setCts(cts); }
 
   private:
     int standard(const ControlSetup& setup, std::uint8_t* data);
@@ -70,11 +68,9 @@ class Ft232rBridge {
     sim::Environment env_;
     sim::Instrument instrument_;
     sim::BridgeLines lines_;
-    InPackets receive_;
+    sim::UsbBridge usb_;
     WireLog wire_;
-    std::uint32_t baud_ = 9600;
-    std::uint8_t latencyMs_ = 16;
-    std::uint8_t modemStatus_ = 0x01;
+    bool asking_ = false;
     std::uint64_t txBusyUntilUs_ = 0;
 };
 

@@ -292,9 +292,7 @@ void EmulatedBridge::serve() {
                 finish(outPending_.front(), 0);
                 outPending_.pop_front();
             }
-            if (inPending_.empty()) {
-                bridge_.idle(now);
-            }
+            bridge_.hostAsking(!inPending_.empty(), now);
             while (!inPending_.empty()) {
                 Urb& urb = inPending_.front();
                 const auto* fields = reinterpret_cast<const usbdevfs_urb*>(urb.data->data);
@@ -308,7 +306,7 @@ void EmulatedBridge::serve() {
             }
         }
         answerReaps(now);
-        std::uint64_t next = std::min(now + kServeSliceUs, bridge_.nextInDueUs());
+        std::uint64_t next = now + kServeSliceUs;
         if (!outPending_.empty()) {
             next = std::min(next, outPending_.front().dueUs);
         }

@@ -152,7 +152,7 @@ TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
     EXPECT_NE(std::search(wire.uart.begin(), wire.uart.end(), sent.begin(), sent.end()),
               wire.uart.end());
     EXPECT_EQ(zef418.with([](Ft232rBridge& bridge) { return bridge.baud(); }), 3000000U);
-    EXPECT_GT(wire.inTransfers, 20U);
+    EXPECT_GE(wire.inTransfers, 10U) << "20 blocks need that many 4 KiB transfers";
     EXPECT_EQ(foreign.claims(), 0U);
     EXPECT_TRUE(
         foreign.with([](Ft232rBridge& bridge) { return bridge.wire().vendorRequests.empty(); }));
