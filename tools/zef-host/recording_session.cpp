@@ -7,7 +7,7 @@
 #include "sample_ring.h"
 #include "simulated_instrument.h"
 #include "summary.h"
-#include "terminal.h"
+#include "system_services.h"
 
 #include <algorithm>
 #include <chrono>

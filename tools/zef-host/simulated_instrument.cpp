@@ -1,5 +1,7 @@
 #include "simulated_instrument.h"
 
+#include "system_services.h"
+
 #include <filesystem>
 
 namespace zef::host {
@@ -24,7 +26,8 @@ bool SimulatedInstrument::load(const std::string& path, std::string& error) {
     }
     library_ = platform::loadLibrary(path.c_str());
     if (library_ == nullptr) {
-        error = "cannot load the simulator library " + path;
+        const std::string reason = libraryLoadError();
+        error = "cannot load the simulator library " + path + ": " + reason;
         return false;
     }
     error.clear();
