@@ -23,6 +23,11 @@ struct HostRun {
 
 unsigned long currentProcessId();
 
+// A file name with a non-ASCII letter as the system's narrow calls take it
+// (on Windows in the ANSI code page), and the same name in UTF-8.
+std::string nonAsciiNative();
+inline const char* const kNonAsciiUtf8 = "J\u00fcrgen";
+
 // A folder of its own per test, removed afterwards.
 class ScratchDir {
   public:
@@ -39,8 +44,10 @@ class ScratchDir {
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
+    // `name` is appended as it is, so a name in the system's narrow encoding
+    // stays one.
     [[nodiscard]] std::string file(const std::string& name) const {
-        return (path_ / name).string();
+        return (path_ / "").string() + name;
     }
 
   private:

@@ -10,6 +10,10 @@ extern char** environ;
 
 namespace zef::test {
 
+std::string nonAsciiNative() {
+    return kNonAsciiUtf8;
+}
+
 unsigned long currentProcessId() {
     return static_cast<unsigned long>(getpid());
 }

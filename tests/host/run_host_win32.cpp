@@ -28,12 +28,17 @@ std::string quoted(const std::string& arg) {
 
 HANDLE inheritable(const std::string& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
-    return CreateFileA(path.c_str(), access,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &attributes,
-                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       &attributes, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 } // namespace
+
+std::string nonAsciiNative() {
+    char name[16] = {};
+    WideCharToMultiByte(CP_ACP, 0, L"J\u00fcrgen", -1, name, sizeof name, nullptr, nullptr);
+    return name;
+}
 
 unsigned long currentProcessId() {
     return GetCurrentProcessId();
@@ -61,8 +66,8 @@ HostRun runHost(const ScratchDir& dir, const std::vector<std::string>& args,
     startup.hStdError = inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     PROCESS_INFORMATION process{};
     HostRun run;
-    const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
+    const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
         CloseHandle(handle);
     }

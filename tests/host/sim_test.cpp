@@ -47,13 +47,16 @@ TEST(HostWithSimulator, RawStdoutCarriesTheExactTestPattern) {
 
 TEST(HostWithSimulator, WavOfACarrierShowsItsOffset) {
     ScratchDir dir;
-    const HostRun run = runHost(dir, {"--driver", "sim", "--lo", "7050000", "--carrier", "7048500",
-                                      "--seconds", "1", "-o", dir.file("carrier.wav"),
-                                      "--summary-json", dir.file("summary.json")});
+    const std::string path = dir.file(nonAsciiNative() + ".wav");
+    const HostRun run =
+        runHost(dir, {"--driver", "sim", "--lo", "7050000", "--carrier", "7048500", "--seconds",
+                      "1", "-o", path, "--summary-json", dir.file("summary.json")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json summary = readJson(dir.file("summary.json"));
+    EXPECT_TRUE(summary["output"].get<std::string>().ends_with(std::string(kNonAsciiUtf8) + ".wav"))
+        << summary["output"];
     WavFile wav;
-    ASSERT_TRUE(wav.parse(dir.file("carrier.wav")));
+    ASSERT_TRUE(wav.parse(path));
     EXPECT_EQ(wav.fmt32(4), 65104U);
     EXPECT_EQ(wav.centreFrequency(), 7050000U);
     EXPECT_EQ(wav.pairs(), 65104U);
@@ -102,21 +105,22 @@ TEST(HostWithSimulator, AValidWavWhenInterrupted) {
     using namespace std::chrono_literals;
     ScratchDir dir;
     const std::string path = dir.file("long.wav");
-    const HostRun run = runHost(
-        dir, {"--driver", "sim", "--seconds", "60", "-o", path, "--summary-json",
-              dir.file("summary.json")},
-        [&path] {
-            const auto deadline = std::chrono::steady_clock::now() + 20s;
-            // A second of samples on disk: recording is under way.
-            auto written = [&path] {
-                std::error_code ec;
-                const auto size = std::filesystem::file_size(path, ec);
-                return ec ? std::uintmax_t{0} : size;
-            };
-            while (written() < 216 + 65104 * 4 && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(20ms);
-            }
-        });
+    const HostRun run = runHost(dir,
+                                {"--driver", "sim", "--seconds", "60", "-o", path, "--summary-json",
+                                 dir.file("summary.json")},
+                                [&path] {
+                                    const auto deadline = std::chrono::steady_clock::now() + 20s;
+                                    // A second of samples on disk: recording is under way.
+                                    auto written = [&path] {
+                                        std::error_code ec;
+                                        const auto size = std::filesystem::file_size(path, ec);
+                                        return ec ? std::uintmax_t{0} : size;
+                                    };
+                                    while (written() < 216 + 65104 * 4 &&
+                                           std::chrono::steady_clock::now() < deadline) {
+                                        std::this_thread::sleep_for(20ms);
+                                    }
+                                });
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json summary = readJson(dir.file("summary.json"));
     EXPECT_EQ(summary["stopped_by"], "interrupt");

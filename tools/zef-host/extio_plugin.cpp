@@ -24,7 +24,7 @@ void resolve(platform::Library library, Function& function, const char* name,
 
 bool ExtioPlugin::load(const std::string& path, std::string& error) {
     unload();
-    if (!std::filesystem::exists(path)) {
+    if (!std::filesystem::exists(pathFromNative(path))) {
         error = "no ExtIO plug-in at " + path;
         return false;
     }

@@ -30,9 +30,10 @@ bool systemDriverInstalled() {
 std::string defaultPlugin(const std::filesystem::path& here) {
     const auto beside = here / ZEF_HOST_PLUGIN_FILE;
     if (std::filesystem::exists(beside)) {
-        return beside.string();
+        return zef::host::nativeFromPath(beside);
     }
-    return (here / ZEF_HOST_PLUGIN_RELATIVE / ZEF_HOST_PLUGIN_FILE).lexically_normal().string();
+    return zef::host::nativeFromPath(
+        (here / ZEF_HOST_PLUGIN_RELATIVE / ZEF_HOST_PLUGIN_FILE).lexically_normal());
 }
 
 std::string defaultSimulator(const std::filesystem::path& here, bool bridge) {
@@ -41,13 +42,13 @@ std::string defaultSimulator(const std::filesystem::path& here, bool bridge) {
     if (!bridge && !packaged.empty()) {
         const auto file = (here / packaged / ZEF_HOST_D2XX_PLAIN_FILE).lexically_normal();
         if (std::filesystem::exists(file)) {
-            return file.string();
+            return zef::host::nativeFromPath(file);
         }
     }
     const auto folder = here / ZEF_HOST_SIM_RELATIVE / (bridge ? "bridge" : "plain");
-    return (folder / (bridge ? ZEF_HOST_D2XX_BRIDGE_FILE : ZEF_HOST_D2XX_PLAIN_FILE))
-        .lexically_normal()
-        .string();
+    return zef::host::nativeFromPath(
+        (folder / (bridge ? ZEF_HOST_D2XX_BRIDGE_FILE : ZEF_HOST_D2XX_PLAIN_FILE))
+            .lexically_normal());
 }
 
 } // namespace
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     if (driver == DriverChoice::Auto) {
         if (systemDriverInstalled()) {
             driver = DriverChoice::System;
-        } else if (std::filesystem::exists(simulator)) {
+        } else if (std::filesystem::exists(zef::host::pathFromNative(simulator))) {
             driver = DriverChoice::Simulated;
         } else {
             std::fprintf(stderr,

@@ -123,7 +123,9 @@ class Progress {
 };
 
 bool writeSummaryJson(const std::string& path, const RunSummary& summary) {
-    const std::string text = summaryJson(summary).dump() + "\n";
+    // A file name that is not UTF-8 must not end the program here.
+    const std::string text =
+        summaryJson(summary).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     if (path == "-") {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0;

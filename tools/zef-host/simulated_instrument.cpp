@@ -20,7 +20,7 @@ bool resolve(platform::Library library, Function& function, const char* name, st
 } // namespace
 
 bool SimulatedInstrument::load(const std::string& path, std::string& error) {
-    if (!std::filesystem::exists(path)) {
+    if (!std::filesystem::exists(pathFromNative(path))) {
         error = "no simulator library at " + path + " (build it, or give --sim-library)";
         return false;
     }

@@ -15,6 +15,12 @@ namespace zef::host {
 // is the fallback where the system cannot tell.
 std::filesystem::path executableDir(const char* argv0);
 
+// Paths as the command line, fopen and the library loader take them (on
+// Windows in the ANSI code page, which std::filesystem does not convert
+// from or to).
+std::filesystem::path pathFromNative(const std::string& text);
+std::string nativeFromPath(const std::filesystem::path& path);
+
 // Whether progress may redraw one line in place.
 bool stderrIsTerminal();
 
@@ -23,6 +29,9 @@ void useBinaryStdout();
 
 // Seeks to `offset` from `origin` (SEEK_SET, SEEK_END), beyond 2 GiB too.
 bool seekFile(std::FILE* file, std::uint64_t offset, int origin);
+
+// A native path or name in UTF-8, for JSON.
+std::string utf8FromNative(const std::string& text);
 
 // Why the last library load failed, in the system's words.
 std::string libraryLoadError();

@@ -40,6 +40,18 @@ bool seekFile(std::FILE* file, std::uint64_t offset, int origin) {
     return fseeko(file, static_cast<off_t>(offset), origin) == 0;
 }
 
+std::filesystem::path pathFromNative(const std::string& text) {
+    return text;
+}
+
+std::string nativeFromPath(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::string utf8FromNative(const std::string& text) {
+    return text;
+}
+
 std::string libraryLoadError() {
     const char* reason = dlerror();
     return reason != nullptr ? reason : "unknown reason";

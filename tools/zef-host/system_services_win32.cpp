@@ -1,5 +1,6 @@
 #include "system_services.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -23,17 +24,42 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     return TRUE;
 }
 
+std::wstring widen(const std::string& text, UINT codePage) {
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string narrow(const std::wstring& text, UINT codePage) {
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), size, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
 } // namespace
 
 std::filesystem::path executableDir(const char* argv0) {
-    char buffer[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    if (length > 0 && length < sizeof buffer) {
-        return std::filesystem::path(std::string(buffer, length)).parent_path();
+    wchar_t buffer[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+    if (length > 0 && length < MAX_PATH * 4) {
+        return std::filesystem::path(std::wstring(buffer, length)).parent_path();
     }
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(argv0, ec);
+    const auto absolute = std::filesystem::absolute(pathFromNative(argv0), ec);
     return ec ? std::filesystem::path(".") : absolute.parent_path();
+}
+
+std::filesystem::path pathFromNative(const std::string& text) {
+    return widen(text, CP_ACP);
+}
+
+std::string nativeFromPath(const std::filesystem::path& path) {
+    return narrow(path.native(), CP_ACP);
 }
 
 bool stderrIsTerminal() {
@@ -46,6 +72,10 @@ void useBinaryStdout() {
 
 bool seekFile(std::FILE* file, std::uint64_t offset, int origin) {
     return _fseeki64(file, static_cast<__int64>(offset), origin) == 0;
+}
+
+std::string utf8FromNative(const std::string& text) {
+    return narrow(widen(text, CP_ACP), CP_UTF8);
 }
 
 std::string libraryLoadError() {
