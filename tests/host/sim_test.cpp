@@ -41,6 +41,9 @@ TEST(HostWithSimulator, RawStdoutCarriesTheExactTestPattern) {
     EXPECT_EQ(summary["odd_blocks"], 0);
     EXPECT_EQ(summary["driver"], "sim");
     EXPECT_EQ(summary["simulator"]["configs_accepted"], 1);
+    // What a rate measurement reads: how often the driver woke the plug-in.
+    EXPECT_GT(summary["simulator"]["events_signalled"].get<std::uint64_t>(), 0U);
+    EXPECT_EQ(summary["simulator"]["event_signal_failures"], 0);
     // The summary went to stderr, since stdout carries samples.
     EXPECT_NE(run.err.find("Summary"), std::string::npos);
 }

@@ -40,7 +40,13 @@ std::vector<std::pair<std::string, std::uint64_t>> simulatorCounters(const zefsi
             {"settings_rejected", c.settings_rejected},
             {"configs_accepted", c.configs_accepted},
             {"configs_rejected", c.configs_rejected},
-            {"opens", c.opens}};
+            {"start_commands", c.start_commands},
+            {"events_signalled", c.events_signalled},
+            {"opens", c.opens},
+            {"closes", c.closes},
+            {"bitbang_bytes", c.bitbang_bytes},
+            {"closed_handle_calls", c.closed_handle_calls},
+            {"event_signal_failures", c.event_signal_failures}};
 }
 
 void explainSilence(double timeout, const SimulatedInstrument* sim) {
