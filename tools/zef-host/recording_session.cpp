@@ -46,7 +46,9 @@ std::vector<std::pair<std::string, std::uint64_t>> simulatorCounters(const zefsi
             {"closes", c.closes},
             {"bitbang_bytes", c.bitbang_bytes},
             {"closed_handle_calls", c.closed_handle_calls},
-            {"event_signal_failures", c.event_signal_failures}};
+            {"event_signal_failures", c.event_signal_failures},
+            {"settings_unheard", c.settings_unheard},
+            {"sample_frames_overrun", c.sample_frames_overrun}};
 }
 
 void explainSilence(double timeout, const SimulatedInstrument* sim) {
