@@ -1,6 +1,11 @@
 # What `cmake --install` puts on a Linux machine, and the Debian packages
 # that CPack makes of it (scripts/release):
-#   soapysdr0.8-module-zef  the SoapySDR module, where SoapySDR looks for it
+#   soapysdr0.8-module-zef  the SoapySDR module, where SoapySDR looks for it;
+#                           the open D2XX driver libzefd2xx in the private
+#                           folder (zef/zefd2xx, where the module, zef-host
+#                           and its plug-in look for it beside themselves);
+#                           the udev rule that lets the user open the
+#                           instrument
 #   zef-tools               zef-gateware and zef-host on the PATH; zef-host's
 #                           plug-in and simulated drivers in a private folder,
 #                           laid out as in the build tree, where zef-host
@@ -43,6 +48,13 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/sim/zefsim.conf DESTINATION ${zef_doc}/zef-tools
     COMPONENT tools)
 
+if(TARGET zefd2xx)
+    install(TARGETS zefd2xx LIBRARY DESTINATION ${zef_private}/zefd2xx COMPONENT soapy)
+    # Not CMAKE_INSTALL_LIBDIR: udev reads <prefix>/lib/udev/rules.d.
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-zef418.rules
+        DESTINATION lib/udev/rules.d COMPONENT soapy)
+endif()
+
 set(zef_deb_soapy soapysdr0.8-module-zef)
 set(zef_deb_tools zef-tools)
 foreach(component soapy tools)
@@ -67,13 +79,18 @@ set(CPACK_DEBIAN_SOAPY_PACKAGE_PROVIDES soapysdr0.8-module)
 set(CPACK_DEBIAN_SOAPY_PACKAGE_SUGGESTS ${zef_deb_tools})
 set(CPACK_COMPONENT_SOAPY_DESCRIPTION "SoapySDR module for the ZEF418 receiver
 Makes the ZEF418 USB instrument a SoapySDR device (driver key zef) for GQRX,
-CubicSDR, SDR++, GNU Radio and SoapySDRUtil. Needs FTDI's D2XX library
-libftd2xx.so, which FTDI distributes; zef-tools has a simulated one for
-trying it without the instrument.")
+CubicSDR, SDR++, GNU Radio and SoapySDRUtil. It brings its own open D2XX
+driver on libftdi1 and a udev rule for the instrument, so after a replug it
+works with no other step; FTDI's libftd2xx.so is used instead when it is
+installed. zef-tools has a simulated instrument for trying it without one.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${zef_deb_tools})
+# zef-host's plug-in reaches the real instrument through the open driver and
+# the udev rule of the module's package (or through FTDI's library).
+set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS ${zef_deb_soapy})
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "ZEF418 tools: gateware embedding, I/Q recorder, simulator
 zef-gateware shows and replaces the FPGA image inside a built ExtIO_Zef
 plug-in (DLL or shared library) or SoapySDR module. zef-host records I/Q
-from the ZEF418 through its ExtIO plug-in. The simulated D2XX library in
+from the ZEF418 through its ExtIO plug-in, on the open D2XX driver of
+soapysdr0.8-module-zef or on FTDI's library. The simulated D2XX library in
 /usr/lib/<triplet>/zef/sim/plain behaves like the instrument.")
 include(CPack)

@@ -5,7 +5,6 @@
 #include "sim/wire.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 
 namespace zef::sim::driver {
@@ -35,22 +34,10 @@ void sleepUntil(std::uint64_t timeUs) {
 // Returns when the write may return (real-time pacing), or 0.
 std::uint64_t send(SimState& state, Port& port, const std::uint8_t* bytes, DWORD n) {
     const std::uint64_t now = platform::nowMicroseconds();
-    Instrument& instrument = port.device->instrument;
-    if (!port.bitBang) {
-        instrument.uartBytes(bytes, n, state.env, now);
+    port.lines.write(port.device->instrument, state.env, bytes, n, now);
+    if (!port.lines.bitBang) {
         pump(state.env, port, now); // in fast timing an answer is readable at once
         return 0;
-    }
-    state.env.counters.bitbang_bytes += n;
-    std::array<std::uint8_t, kTxBufferBytes> pins{};
-    for (std::size_t done = 0; done < n;) {
-        const std::size_t chunk = std::min<std::size_t>(n - done, pins.size());
-        for (std::size_t i = 0; i < chunk; ++i) {
-            // Lines outside the mask are inputs; the FPGA's pull-ups hold them high.
-            pins[i] = static_cast<std::uint8_t>((bytes[done + i] & port.bitMask) | ~port.bitMask);
-        }
-        instrument.bitBangBytes(pins.data(), chunk);
-        done += chunk;
     }
     if (state.env.timing != ZEFSIM_REALTIME) {
         return 0;
@@ -129,16 +116,7 @@ FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eve
 FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
     const CallLine line = callLine("FT_SetBitMode 0x%02X %u", unsigned{mask}, unsigned{mode});
     return onPort(handle, &line, [mask, mode](SimState& state, Port& port) -> FT_STATUS {
-        Instrument& instrument = port.device->instrument;
-        if (mode == FT_BITMODE_ASYNC_BITBANG) {
-            if (!port.bitBang) {
-                instrument.beginBitBang();
-            }
-            port.bitBang = true;
-            port.bitMask = mask;
-        } else if (port.bitBang) {
-            port.bitBang = false;
-            instrument.endBitBang(state.env);
+        if (port.lines.setBitMode(port.device->instrument, state.env, mask, mode)) {
             port.wireClockUs = platform::nowMicroseconds();
         }
         return FT_OK;

@@ -2,6 +2,7 @@
 // environment and the call log, all behind one lock.
 #pragma once
 
+#include "sim/bridge_lines.h"
 #include "sim/byte_queue.h"
 #include "sim/call_log.h"
 #include "sim/environment.h"
@@ -33,8 +34,7 @@ struct DeviceSlot {
 struct Port {
     std::uint64_t token = 0;
     DeviceSlot* device = nullptr; // null once the cable was pulled
-    bool bitBang = false;
-    std::uint8_t bitMask = 0xFF;
+    BridgeLines lines;
     bool inTaskStopped = false;
     void* event = nullptr;
     std::uint32_t eventMask = 0;

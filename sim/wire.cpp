@@ -80,7 +80,7 @@ void pump(Environment& env, Port& port, std::uint64_t nowUs) {
     Instrument& instrument = port.device->instrument;
     instrument.advance(env, nowUs);
     const bool fast = env.timing == ZEFSIM_FAST;
-    const bool receiving = !port.bitBang && !port.inTaskStopped;
+    const bool receiving = !port.lines.bitBang && !port.inTaskStopped;
     if (fast) {
         while (receiving && instrument.streaming() &&
                port.rx.size() + instrument.pendingBytes() < kFastBacklogBytes) {

@@ -51,19 +51,31 @@ std::optional<std::uint32_t> wantedLocation(const SoapySDR::Kwargs& args) {
     return static_cast<std::uint32_t>(value);
 }
 
-const char* libraryFile() {
-    const char* file = instrument::state().libraryFile;
-    return *file != '\0' ? file : "the D2XX library";
+std::string libraryFile() {
+    const std::string file = instrument::state().libraryFile;
+    return !file.empty() ? file : "the D2XX library";
+}
+
+// A d2xx argument chooses the library, as ZEF_D2XX does; the first binding
+// in the process stays.
+void chooseDriver(const SoapySDR::Kwargs& args) {
+    const auto given = args.find("d2xx");
+    const std::string choice = given != args.end() ? given->second : "";
+    if (!instrument::chooseDriver(choice)) {
+        fail("d2xx=" + choice + " cannot be had: this process has bound " + libraryFile() +
+             " already, and a D2XX library stays bound; open it from a new process");
+    }
 }
 
 // Why the driver cannot be used, and what to do about it.
 [[noreturn]] void failDriver(std::uint32_t status) {
     if (status == 100) {
         fail(instrument::describeStatus(status) +
-             "; install FTDI's D2XX driver so that the dynamic loader finds libftd2xx.so");
+             "; install the soapysdr0.8-module-zef package again for its open driver, or "
+             "install FTDI's D2XX driver so that the dynamic loader finds libftd2xx.so");
     }
     if (status >= 110) {
-        fail(std::string(libraryFile()) + ": " + instrument::describeStatus(status) +
+        fail(instrument::describeStatus(status) +
              "; install a complete D2XX library from FTDI in its place");
     }
     fail("the D2XX driver cannot list devices: " + instrument::describeStatus(status) +
@@ -184,6 +196,7 @@ void awaitFirstSettings(std::uint64_t framesBefore) {
 
 SoapySDR::Kwargs openInstrument(const SoapySDR::Kwargs& args) {
     const std::chrono::milliseconds timeout = readyTimeout(args);
+    chooseDriver(args);
     const instrument::Listed chosen = chooseInstrument(wantedLocation(args));
     const instrument::State before = instrument::state();
     const std::uint32_t status = instrument::open(chosen.location, &onBlock);
@@ -191,8 +204,8 @@ SoapySDR::Kwargs openInstrument(const SoapySDR::Kwargs& args) {
         failOpen(status, chosen);
     }
     SoapySDR::logf(SOAPY_SDR_INFO, "ZEF418: opened %s at %s through %s; loading its gateware (%s)",
-                   chosen.description.c_str(), hexLocation(chosen.location).c_str(), libraryFile(),
-                   gatewareWords(instrument::gatewareImage()).c_str());
+                   chosen.description.c_str(), hexLocation(chosen.location).c_str(),
+                   libraryFile().c_str(), gatewareWords(instrument::gatewareImage()).c_str());
     loadGateware(before.gatewareLoads, timeout);
     awaitFirstSettings(before.lastSettings.frames);
 
@@ -254,7 +267,7 @@ SoapySDR::Kwargs ZefDevice::getHardwareInfo() const {
     const instrument::GatewareImage& image = instrument::gatewareImage();
     SoapySDR::Kwargs info = identity_;
     info["model"] = std::to_string(state.model);
-    info["driver_library"] = *state.libraryFile != '\0' ? state.libraryFile : "none";
+    info["driver_library"] = !state.libraryFile.empty() ? state.libraryFile : "none";
     info["driver_status"] = instrument::describeStatus(state.driverStatus);
     info["gateware"] = image.placeholder
                            ? "placeholder: this build cannot bring up a real instrument"

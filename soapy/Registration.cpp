@@ -40,6 +40,11 @@ std::string hexLocation(std::uint32_t location) {
 // streams; the listing opens nothing and is safe for that.
 SoapySDR::KwargsList findInstruments(const SoapySDR::Kwargs& args) {
     SoapySDR::KwargsList found;
+    const auto choice = args.find("d2xx");
+    if (choice != args.end() && !instrument::chooseDriver(choice->second)) {
+        SoapySDR::logf(SOAPY_SDR_WARNING, "ZEF418: d2xx=%s ignored: %s is bound already",
+                       choice->second.c_str(), instrument::state().libraryFile.c_str());
+    }
     const instrument::Listing listing = instrument::list();
     if (listing.status != 0) {
         SoapySDR::logf(SOAPY_SDR_DEBUG, "ZEF418: find lists nothing: %s",

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zef::platform {
 
@@ -17,6 +18,14 @@ using Library = void*;
 Library loadLibrary(const char* fileName);
 void* findSymbol(Library library, const char* name);
 void freeLibrary(Library library);
+
+#if !defined(_WIN32)
+// The file a loaded library came from; "" when unknown.
+std::string libraryFile(Library library);
+// The folder of the module (program or shared library) this code is linked
+// into, so that files installed beside it are found wherever it lies.
+std::string thisModuleFolder();
+#endif
 
 void sleepMs(std::uint32_t milliseconds);
 

@@ -3,8 +3,11 @@
 #include "d2xx_event_handle.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <dlfcn.h>
+#include <link.h>
 #include <new>
 #include <pthread.h>
 
@@ -43,6 +46,35 @@ void freeLibrary(Library library) {
     if (library != nullptr) {
         dlclose(library);
     }
+}
+
+std::string libraryFile(Library library) {
+    link_map* map = nullptr;
+    if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
+        map->l_name == nullptr) {
+        return "";
+    }
+    return map->l_name;
+}
+
+// The program itself has an empty name in its link map: /proc/self/exe
+// names it then, with every link resolved.
+std::string thisModuleFolder() {
+    Dl_info info{};
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&thisModuleFolder), &info, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP) == 0 ||
+        map == nullptr) {
+        return "";
+    }
+    const char* name =
+        map->l_name != nullptr && *map->l_name != '\0' ? map->l_name : "/proc/self/exe";
+    char resolved[PATH_MAX];
+    if (realpath(name, resolved) == nullptr) {
+        return "";
+    }
+    std::string file = resolved;
+    return file.substr(0, file.rfind('/'));
 }
 
 void sleepMs(std::uint32_t milliseconds) {

@@ -9,6 +9,7 @@
 #include "main_thread/sent_settings.h"
 #include "sha256.h"
 #include "tuning.h"
+#include "usb_func/driver_choice.h"
 #include "usb_func/driver_lock.h"
 #include "usb_func/driver_table.h"
 #include "usb_func/open_device.h"
@@ -54,6 +55,18 @@ std::uint64_t between(std::uint64_t from, std::uint64_t to) {
 }
 
 } // namespace
+
+bool chooseDriver(const std::string& choice) {
+    platform::LockGuard guard(driverLock());
+    if (deviceState.bridgeLibrary.load() || deviceState.plainLibrary.load()) {
+        const std::string bound = driverFiles().bound;
+        return choice.empty() || bound == choice ||
+               (choice == "zef" && bound == openDriverPath()) ||
+               (choice == "ftdi" && bound.ends_with(std::string("/") + kPlainLibraryFile));
+    }
+    chooseDriverLibrary(choice);
+    return true;
+}
 
 Listing list() {
     Listing listing;
@@ -136,11 +149,10 @@ State state() {
     s.model = deviceState.deviceModel.load();
     if (deviceState.bridgeLibrary.load()) {
         s.library = DriverLibrary::Bridge;
-        s.libraryFile = kBridgeLibraryFile;
     } else if (deviceState.plainLibrary.load()) {
         s.library = DriverLibrary::Plain;
-        s.libraryFile = kPlainLibraryFile;
     }
+    s.libraryFile = driverFiles().bound;
     s.driverStatus = static_cast<std::uint32_t>(deviceState.driverStatus.load());
     s.localOscillator = deviceState.loFrequency.load();
     s.tuned = deviceState.tuneFrequency.load();

@@ -1,4 +1,5 @@
 // Status codes in words, for every front end that shows one to a person.
+#include "driver_choice.h"
 #include "driver_table.h"
 #include "zef/instrument.h"
 
@@ -18,7 +19,8 @@ constexpr std::array<D2xxStatus, 20> kD2xxStatuses{{
     {"FT_INVALID_HANDLE", "the handle is not open (the device was closed or unplugged)"},
     {"FT_DEVICE_NOT_FOUND", "no instrument: the driver lists none, or none could be opened"},
     {"FT_DEVICE_NOT_OPENED",
-     "the device could not be opened: another program, or the ftdi_sio kernel driver, holds it"},
+     "the device could not be opened: another program, or the ftdi_sio kernel driver, holds it, "
+     "or this user may not open it (the package's udev rule gives access after a replug)"},
     {"FT_IO_ERROR", "input/output error on the USB link (the cable pulled, or the power lost)"},
     {"FT_INSUFFICIENT_RESOURCES", "the driver ran out of resources"},
     {"FT_INVALID_PARAMETER", "the driver refused a parameter"},
@@ -41,29 +43,56 @@ std::string withCode(const std::string& text, std::uint32_t status) {
     return text + " (status " + std::to_string(status) + ")";
 }
 
+// Which file said it, once one is bound.
+std::string throughLibrary(const std::string& text) {
+    const std::string bound = driverFiles().bound;
+    return bound.empty() ? text : text + "; D2XX library " + bound;
+}
+
+std::string noLibrary(std::uint32_t status) {
+    const std::string choice = driverChoice();
+    const std::string tried = driverFiles().tried;
+    if (!choice.empty()) {
+        return withCode(std::string("no D2XX driver library could be loaded: the one chosen (") +
+                            kDriverVariable + " or the d2xx argument: \"" + choice + "\"), " +
+                            (tried.empty() ? choice : tried) + ", does not load",
+                        status);
+    }
+    return withCode(std::string("no D2XX driver library could be loaded: neither ") +
+                        kBridgeLibraryFile + " nor " + kPlainLibraryFile +
+                        " is where the dynamic loader looks" +
+#if defined(_WIN32)
+                        "",
+#else
+                        ", and the open driver is not at " + openDriverPath(),
+#endif
+                    status);
+}
+
 } // namespace
 
 std::string describeStatus(std::uint32_t status) {
+    if (status == 0) {
+        return "FT_OK (status 0): success";
+    }
     if (status < kD2xxStatuses.size()) {
         const D2xxStatus& known = kD2xxStatuses[status];
-        return std::string(known.name) + " (status " + std::to_string(status) +
-               "): " + known.meaning;
+        return throughLibrary(std::string(known.name) + " (status " + std::to_string(status) +
+                              "): " + known.meaning);
     }
     if (status == kNoDriverLibrary) {
-        return withCode(std::string("no D2XX driver library could be loaded: neither ") +
-                            kBridgeLibraryFile + " nor " + kPlainLibraryFile +
-                            " is where the dynamic loader looks",
-                        status);
+        return noLibrary(status);
     }
     if (status >= kMissingCommonBase && status < kMissingCommonBase + kCommonSlots) {
         const char* name = kSlotNames[status - kMissingCommonBase];
-        return withCode(std::string("the D2XX library lacks the entry point ") + name + " (lin_" +
-                            name + " in the bridge library)",
-                        status);
+        return throughLibrary(withCode(std::string("the D2XX library lacks the entry point ") +
+                                           name + " (lin_" + name + " in the bridge library)",
+                                       status));
     }
     if (status >= kMissingExtraBase && status < kMissingExtraBase + (kAllSlots - kCommonSlots)) {
         const char* name = kSlotNames[kCommonSlots + (status - kMissingExtraBase)];
-        return withCode(std::string("FTDI's D2XX library lacks the entry point ") + name, status);
+        return throughLibrary(
+            withCode(std::string("FTDI's D2XX library lacks the entry point ") + name, status));
     }
     return withCode("an unknown status", status);
 }

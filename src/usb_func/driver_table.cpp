@@ -1,5 +1,6 @@
 #include "driver_table.h"
 
+#include "driver_choice.h"
 #include "platform/platform.h"
 #include "plugin/device_state.h"
 
@@ -12,6 +13,43 @@ DriverTable driverTable;
 namespace {
 
 platform::Library driverLibrary = nullptr; // the host thread that binds owns it
+
+// What the last binding loaded or tried, for the words of a status; read
+// from any thread.
+platform::Mutex filesLock;
+std::string boundFile;  // under filesLock
+std::string triedFiles; // under filesLock
+
+void noteFiles(const std::string& bound, const std::string& tried) {
+    platform::LockGuard guard(filesLock);
+    boundFile = bound;
+    triedFiles = tried;
+}
+
+std::string fileOf(platform::Library library, const std::string& loaded) {
+#if defined(_WIN32)
+    (void)library;
+    return loaded;
+#else
+    const std::string file = platform::libraryFile(library);
+    return file.empty() ? loaded : file;
+#endif
+}
+
+bool loadFirst() {
+    std::string tried;
+    for (const DriverCandidate& candidate : driverCandidates()) {
+        driverLibrary = platform::loadLibrary(candidate.file.c_str());
+        if (driverLibrary != nullptr) {
+            (candidate.bridge ? deviceState.bridgeLibrary : deviceState.plainLibrary).store(true);
+            noteFiles(fileOf(driverLibrary, candidate.file), "");
+            return true;
+        }
+        tried += (tried.empty() ? "" : ", ") + candidate.file;
+    }
+    noteFiles("", tried);
+    return false;
+}
 
 enum Slot : std::size_t {
     kOpen,
@@ -70,23 +108,18 @@ std::uint32_t resolve(std::size_t slotCount, const char* prefix) {
 
 } // namespace
 
+DriverFiles driverFiles() {
+    platform::LockGuard guard(filesLock);
+    return {boundFile, triedFiles};
+}
+
 std::uint32_t BindDriver() {
     auto noLibrary = [] {
         return !deviceState.bridgeLibrary.load() && !deviceState.plainLibrary.load();
     };
-    if (noLibrary()) {
-        driverLibrary = platform::loadLibrary(kBridgeLibraryFile);
-        if (driverLibrary != nullptr) {
-            deviceState.bridgeLibrary.store(true);
-        }
-    }
-    if (noLibrary()) {
-        driverLibrary = platform::loadLibrary(kPlainLibraryFile);
-        if (driverLibrary != nullptr) {
-            deviceState.plainLibrary.store(true);
-        }
-    }
-    if (noLibrary()) {
+    // The bridge library first, then FTDI's (then the open driver), unless
+    // one was chosen; the first that loads stays for the life of the process.
+    if (noLibrary() && !loadFirst()) {
         return kNoDriverLibrary;
     }
     if (deviceState.bridgeLibrary.load()) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace zef {
 
@@ -70,6 +71,12 @@ extern DriverTable driverTable;
 
 // 0, 100 (no library), or the status of the first missing slot.
 std::uint32_t BindDriver();
+
+struct DriverFiles {
+    std::string bound; // the file of the bound library; "" until one is
+    std::string tried; // what a binding that found none tried, in order
+};
+DriverFiles driverFiles();
 
 // Forwarding operations.
 FT_STATUS FT_Open(int index, FT_HANDLE* handle);

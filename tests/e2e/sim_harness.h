@@ -6,6 +6,7 @@
 #include "plugin/entry_points.h"
 #include "sim/device_frames.h"
 #include "sim/zef_sim.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -96,18 +97,6 @@ extern "C" inline void EXTIO_CALLBACK_CALL recordBlock(int count, int /*status*/
         }
     }
     ++delivery.blocks;
-}
-
-template <typename Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 inline zefsim_counters counters() {

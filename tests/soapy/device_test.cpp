@@ -169,7 +169,8 @@ TEST_F(SoapyInstrument, HardwareInfoAndProgressOfTheOpen) {
     const SoapySDR::Kwargs info = open().getHardwareInfo();
 
     EXPECT_EQ(info.at("model"), "7");
-    EXPECT_EQ(info.at("driver_library"), "libftd2xx.so");
+    EXPECT_TRUE(info.at("driver_library").ends_with("/sim/plain/libftd2xx.so"))
+        << info.at("driver_library");
     EXPECT_EQ(info.at("driver_status"), "FT_OK (status 0): success");
     EXPECT_NE(info.at("calibration_codes").find("two-point 0x3360, three-point 0x8000"),
               std::string::npos)
@@ -182,8 +183,7 @@ TEST_F(SoapyInstrument, HardwareInfoAndProgressOfTheOpen) {
     const bool placeholder = zef::instrument::gatewareImage().placeholder;
     EXPECT_EQ(info.at("gateware").rfind("placeholder: ", 0) == 0, placeholder);
 
-    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: opened ZEF418 at 0x2101 through libftd2xx.so"),
-              1U);
+    EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: opened ZEF418 at 0x2101 through /"), 1U);
     EXPECT_EQ(log.count(SOAPY_SDR_INFO, "the placeholder: it cannot bring up a real instrument"),
               placeholder ? 1U : 0U);
     EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: gateware loaded in "), 1U);

@@ -154,8 +154,9 @@ def main():
                             "install FTDI's D2XX driver so that the dynamic loader finds")
     elif mode == "missing-entry":
         ctypes.CDLL(simulator, mode=ctypes.RTLD_GLOBAL).zefsim_reset()
-        expect_make_failure("ZEF418: libftd2xx.so: FTDI's D2XX library lacks the entry point "
-                            "FT_GetStatus (status 137)", "install a complete D2XX library")
+        expect_make_failure("ZEF418: FTDI's D2XX library lacks the entry point FT_GetStatus "
+                            "(status 137); D2XX library ", "libftd2xx.so",
+                            "install a complete D2XX library")
     else:
         sim = None if mode == "file" else start_simulator(simulator)
         import SoapySDR  # after the simulator, so the driver load finds it

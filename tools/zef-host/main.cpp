@@ -4,9 +4,11 @@
 #include "platform/platform.h"
 #include "recording_session.h"
 #include "system_services.h"
+#include "zef/instrument.h"
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -23,8 +25,15 @@ bool installed(const char* name) {
     return found;
 }
 
-bool systemDriverInstalled() {
+bool ftdiDriverInstalled() {
     return installed(ZEF_HOST_D2XX_BRIDGE_FILE) || installed(ZEF_HOST_D2XX_PLAIN_FILE);
+}
+
+// The open driver is always there once installed; it counts for auto when it
+// sees an instrument, so that a machine without one still gets the simulator.
+bool openDriverSeesInstrument() {
+    const zef::instrument::Listing listing = zef::instrument::list();
+    return listing.status == 0 && !listing.instruments.empty();
 }
 
 std::string defaultPlugin(const std::filesystem::path& here) {
@@ -67,7 +76,8 @@ int main(int argc, char** argv) {
         options.simLibrary.empty() ? defaultSimulator(here, options.simBridge) : options.simLibrary;
     DriverChoice driver = options.driver;
     if (driver == DriverChoice::Auto) {
-        if (systemDriverInstalled()) {
+        if (std::getenv("ZEF_D2XX") != nullptr || ftdiDriverInstalled() ||
+            openDriverSeesInstrument()) {
             driver = DriverChoice::System;
         } else if (std::filesystem::exists(zef::host::pathFromNative(simulator))) {
             driver = DriverChoice::Simulated;
@@ -92,7 +102,10 @@ int main(int argc, char** argv) {
         paths.simulator = simulator;
         paths.driverName = options.simBridge ? "sim-bridge" : "sim";
     } else {
+        // Bound here as the plug-in binds it: the same choice, the same files.
+        zef::instrument::list();
         paths.driverName = "system";
+        paths.driverLibrary = zef::instrument::state().libraryFile;
     }
 
     zef::host::installStopHandlers(stopRequested);

@@ -78,8 +78,10 @@ ParseResult parseOptions(int argc, char** argv) {
         ->capture_default_str();
 
     app.add_option("--driver", driver,
-                   "sim: the simulated instrument; system: the plug-in's own D2XX search; "
-                   "auto: system when a D2XX library is installed, else sim")
+                   "sim: the simulated instrument; system: the plug-in's own D2XX search "
+                   "(FTDI's library, else the open libzefd2xx; ZEF_D2XX=ftdi|zef|PATH "
+                   "chooses); auto: system when FTDI's library is installed, ZEF_D2XX is "
+                   "set or the open driver sees an instrument, else sim")
         ->check(CLI::IsMember({"auto", "sim", "system"}))
         ->capture_default_str();
     app.add_option("--sim-library", o.simLibrary, "Simulator library to preload (full path)");

@@ -180,8 +180,10 @@ bool startPlugin(const ExtioExports& call, const HostOptions& options, const Ses
     summary.hardwareType = type;
     info.hardware = summary.pluginName + " " + summary.pluginModel;
     if (!options.quiet) {
-        std::fprintf(stderr, "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s)\n",
-                     paths.plugin.c_str(), name, model, type, paths.driverName.c_str());
+        std::fprintf(stderr,
+                     "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s%s%s)\n",
+                     paths.plugin.c_str(), name, model, type, paths.driverName.c_str(),
+                     paths.driverLibrary.empty() ? "" : ", ", paths.driverLibrary.c_str());
     }
     if (!initialised) {
         return closeAndFail("InitHW failed: the plug-in found no usable hardware");
@@ -313,6 +315,7 @@ int runSession(const HostOptions& options, const SessionPaths& paths,
     RunSummary summary;
     summary.plugin = paths.plugin;
     summary.driver = paths.driverName;
+    summary.driverLibrary = paths.driverLibrary;
     summary.loFrequency = options.loFrequency;
     summary.tuneFrequency = options.tuneFrequency.value_or(options.loFrequency);
     summary.mode = options.mode;

@@ -21,8 +21,9 @@ enum ExitCode : int {
 
 struct SessionPaths {
     std::string plugin;
-    std::string simulator;  // empty: the system's driver
-    std::string driverName; // "sim", "sim-bridge" or "system"
+    std::string simulator;     // empty: the system's driver
+    std::string driverName;    // "sim", "sim-bridge" or "system"
+    std::string driverLibrary; // with "system": the D2XX library file, "" when none loads
 };
 
 int runSession(const HostOptions& options, const SessionPaths& paths,

@@ -54,6 +54,9 @@ void printSummary(std::FILE* out, const RunSummary& s) {
         }
         std::fprintf(out, "\n");
     }
+    if (!s.driverLibrary.empty()) {
+        std::fprintf(out, "  D2XX library   %s\n", s.driverLibrary.c_str());
+    }
     std::fprintf(out, "  stopped by     %s\n", stopReasonName(s.stoppedBy));
 }
 
@@ -64,6 +67,9 @@ nlohmann::ordered_json summaryJson(const RunSummary& s) {
     j["plugin_model"] = s.pluginModel;
     j["hardware_type"] = s.hardwareType;
     j["driver"] = s.driver;
+    if (!s.driverLibrary.empty()) {
+        j["driver_library"] = s.driverLibrary;
+    }
     j["sample_rate"] = s.sampleRate;
     j["lo_hz"] = s.loFrequency;
     j["tune_hz"] = s.tuneFrequency;

@@ -26,7 +26,8 @@ struct RunSummary {
     std::string pluginName;
     std::string pluginModel;
     int hardwareType = 0;
-    std::string driver; // "sim", "sim-bridge" or "system"
+    std::string driver;        // "sim", "sim-bridge" or "system"
+    std::string driverLibrary; // the D2XX library file with "system"
     std::uint32_t sampleRate = 0;
     std::int32_t loFrequency = 0;
     std::int32_t tuneFrequency = 0;

@@ -36,6 +36,14 @@ struct Listing {
 // an instrument streams.
 Listing list();
 
+// Which D2XX library to bind, before one is bound: "ftdi" (FTDI's
+// libftd2xx.so), "zef" (the open driver libzefd2xx, installed with the
+// SoapySDR module), or a file name or path; "" for ZEF_D2XX from the
+// environment, else the default order (the bridge library, FTDI's, then the
+// open driver). Linux only. False when another library is bound already:
+// the first one stays for the life of the process.
+bool chooseDriver(const std::string& choice);
+
 // Gets every good block: kBlockPairs interleaved I/Q pairs of int16, on the
 // core's worker thread. Must not block.
 using BlockHandler = void (*)(const std::int16_t* pairs);
@@ -95,7 +103,7 @@ struct State {
     std::optional<std::uint32_t> location; // of the open instrument, when known
     std::uint16_t model = 0;               // model word of the last status frame
     DriverLibrary library = DriverLibrary::None;
-    const char* libraryFile = ""; // the bound library's file name, "" when none
+    std::string libraryFile; // the file of the bound library, "" when none
     std::uint32_t driverStatus = 0;
     std::int32_t localOscillator = 0; // Hz
     std::int32_t tuned = 0;           // Hz

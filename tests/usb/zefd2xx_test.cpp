@@ -1,0 +1,194 @@
+// The open driver through the real libftdi1 and libusb, against FT232R-like
+// bridges emulated at usbdevfs.
+#include "d2xx_library.h"
+#include "usb_testbed.h"
+#include "wait_until.h"
+
+#include "fpga_image.h"
+#include "main_thread/bitbang_expansion.h"
+#include "main_thread/settings_frame.h"
+#include "plugin/device_state.h"
+#include "zef/instrument.h"
+#include "zefd2xx/location.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace zef::usbtest; // NOLINT(google-build-using-namespace)
+
+std::atomic<std::uint64_t> blocks{0};
+void countBlock(const std::int16_t* /*pairs*/) {
+    blocks.fetch_add(1);
+}
+
+TEST(LocationId, BusThenPortsOneDigitEachOrOneByteEachWhenTheyDoNotFit) {
+    const struct {
+        std::uint8_t bus;
+        std::vector<std::uint8_t> ports;
+        std::uint32_t location;
+    } cases[] = {
+        {1, {}, 0x1},
+        {1, {2}, 0x12},
+        {2, {1, 4}, 0x214},
+        {3, {1, 2, 3, 4, 5, 6, 7}, 0x31234567},
+        {16, {1}, 0x1001},              // bus above 15: bytes
+        {1, {17}, 0x0111},              // port above 15: bytes
+        {2, {1, 2, 3, 20}, 0x02020314}, // bytes keep the last three ports
+        {1, {1, 2, 3, 4, 5, 6, 15}, 0x1123456F},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zef::zefd2xx::locationId(c.bus, c.ports), c.location)
+            << "bus " << int{c.bus} << ", " << c.ports.size() << " ports";
+    }
+}
+
+class OpenDriver : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!underUmockdev()) {
+            GTEST_SKIP() << "runs under umockdev's preload library only";
+        }
+    }
+    UsbTestbed bed;
+};
+
+TEST_F(OpenDriver, ListsEveryBridgeInLocationOrderAndOpensByLocationOrDescription) {
+    bed.plug(1, 2, "ZEF418");
+    EmulatedBridge& foreign = bed.plug(1, 1, "FT232R USB UART");
+    const D2xxLibrary d2xx(ZEFD2XX_PATH);
+    DWORD count = 0;
+    ASSERT_EQ(d2xx.entry<FT_STATUS(DWORD*)>("FT_CreateDeviceInfoList")(&count), FT_OK);
+    ASSERT_EQ(count, 2U);
+    auto* list = d2xx.entry<FT_STATUS(void*, void*, DWORD)>("FT_ListDevices");
+    const struct {
+        std::uintptr_t index;
+        DWORD location;
+        const char* description;
+    } listed[] = {{0, 0x11, "FT232R USB UART"}, {1, 0x12, "ZEF418"}};
+    for (const auto& device : listed) {
+        DWORD location = 0;
+        char description[kDescriptionSize] = {};
+        void* index = reinterpret_cast<void*>(device.index); // NOLINT(performance-no-int-to-ptr)
+        EXPECT_EQ(list(index, &location, FT_LIST_BY_INDEX | FT_OPEN_BY_LOCATION), FT_OK);
+        EXPECT_EQ(list(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
+        EXPECT_EQ(location, device.location);
+        EXPECT_STREQ(description, device.description);
+    }
+    EXPECT_EQ(foreign.opens(), 0U) << "listing reads sysfs and opens nothing";
+
+    auto* openEx = d2xx.entry<FT_STATUS(void*, DWORD, FT_HANDLE*)>("FT_OpenEx");
+    auto* close = d2xx.entry<FT_STATUS(FT_HANDLE)>("FT_Close");
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(openEx(reinterpret_cast<void*>(std::uintptr_t{0x12}), FT_OPEN_BY_LOCATION, &handle),
+              FT_OK);
+    EXPECT_EQ(close(handle), FT_OK);
+    EXPECT_EQ(close(handle), FT_INVALID_HANDLE);
+    char name[] = "ZEF418";
+    ASSERT_EQ(openEx(name, FT_OPEN_BY_DESCRIPTION, &handle), FT_OK);
+    EXPECT_EQ(close(handle), FT_OK);
+    EXPECT_EQ(openEx(reinterpret_cast<void*>(std::uintptr_t{0x13}), FT_OPEN_BY_LOCATION, &handle),
+              FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(foreign.claims(), 0U);
+
+    // The core's own search, through the same driver.
+    ASSERT_TRUE(zef::instrument::chooseDriver(ZEFD2XX_PATH));
+    const zef::instrument::Listing found = zef::instrument::list();
+    EXPECT_EQ(found.status, 0U);
+    EXPECT_EQ(found.devices, 2U);
+    ASSERT_EQ(found.instruments.size(), 1U);
+    EXPECT_EQ(found.instruments[0].location, 0x12U);
+    EXPECT_EQ(zef::instrument::state().libraryFile, ZEFD2XX_PATH);
+}
+
+// What the plug-in sends crosses the emulated wire unchanged: the gateware
+// in bit-bang mode, then the settings frame on the UART at 3 MBd. A foreign
+// bridge beside it is never opened.
+TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
+    EmulatedBridge& foreign = bed.plug(1, 1, "FT232R USB UART");
+    EmulatedBridge& zef418 = bed.plug(1, 3, "ZEF418");
+    ASSERT_TRUE(zef::instrument::chooseDriver(ZEFD2XX_PATH));
+    ASSERT_EQ(zef::instrument::open(std::nullopt, &countBlock), 0U);
+    ASSERT_TRUE(zef::test::waitUntil(
+        [] { return zef::instrument::state().lastSettings.frames > 0; }, std::chrono::seconds(15)))
+        << "gateware " << static_cast<int>(zef::instrument::state().gateware);
+    EXPECT_EQ(zef::instrument::start(), 0U);
+    ASSERT_TRUE(zef::test::waitUntil([] { return blocks.load() >= 20; }, std::chrono::seconds(5)))
+        << zef418.with([](Ft232rBridge& bridge) {
+               const auto& c = bridge.environment().counters;
+               return "frames sent " + std::to_string(c.sample_frames_sent) + ", status frames " +
+                      std::to_string(c.status_frames_sent) + ", bytes " +
+                      std::to_string(c.bytes_sent) + ", dropped " +
+                      std::to_string(c.bytes_dropped) + ", IN transfers " +
+                      std::to_string(bridge.wire().inTransfers) + ", blocks " +
+                      std::to_string(blocks.load());
+           });
+    zef::instrument::close();
+
+    const WireLog wire = zef418.with([](Ft232rBridge& bridge) { return bridge.wire(); });
+    const zef::FpgaImage image = zef::fpgaImage();
+    std::vector<std::uint8_t> expanded(image.length * zef::kBitBangBytesPerImageByte);
+    zef::expandImageBytes(image.span(), expanded.data());
+    EXPECT_NE(
+        std::search(wire.bitBang.begin(), wire.bitBang.end(), expanded.begin(), expanded.end()),
+        wire.bitBang.end())
+        << "the image's bit-bang expansion, whole, among " << wire.bitBang.size() << " bytes";
+
+    const zef::SettingsFrame frame = zef::buildSettingsFrame({zef::deviceState.loWord.load(),
+                                                              zef::deviceState.tuneFrequency.load(),
+                                                              zef::deviceState.modeCode.load(),
+                                                              zef::deviceState.tuneWord.load(),
+                                                              zef::deviceState.deviceModel.load(),
+                                                              false,
+                                                              {}});
+    std::vector<std::uint8_t> sent(zef::kSettingsPreamble.begin(), zef::kSettingsPreamble.end());
+    sent.insert(sent.end(), frame.begin(), frame.end());
+    EXPECT_NE(std::search(wire.uart.begin(), wire.uart.end(), sent.begin(), sent.end()),
+              wire.uart.end());
+    EXPECT_EQ(zef418.with([](Ft232rBridge& bridge) { return bridge.baud(); }), 3000000U);
+    EXPECT_GE(wire.inTransfers, 10U) << "20 blocks need that many 4 KiB transfers";
+    EXPECT_EQ(foreign.claims(), 0U);
+    EXPECT_TRUE(
+        foreign.with([](Ft232rBridge& bridge) { return bridge.wire().vendorRequests.empty(); }));
+}
+
+TEST_F(OpenDriver, EveryCallAfterTheUnplugIsAnIoError) {
+    EmulatedBridge& zef418 = bed.plug(2, 4, "ZEF418");
+    const D2xxLibrary d2xx(ZEFD2XX_PATH);
+    FT_HANDLE handle = nullptr;
+    DWORD count = 0;
+    ASSERT_EQ(d2xx.entry<FT_STATUS(DWORD*)>("FT_CreateDeviceInfoList")(&count), FT_OK);
+    ASSERT_EQ(d2xx.entry<FT_STATUS(int, FT_HANDLE*)>("FT_Open")(0, &handle), FT_OK);
+    auto* queue = d2xx.entry<FT_STATUS(FT_HANDLE, DWORD*)>("FT_GetQueueStatus");
+    auto* read = d2xx.entry<FT_STATUS(FT_HANDLE, void*, DWORD, DWORD*)>("FT_Read");
+    auto* write = d2xx.entry<FT_STATUS(FT_HANDLE, void*, DWORD, DWORD*)>("FT_Write");
+    auto* baud = d2xx.entry<FT_STATUS(FT_HANDLE, ULONG)>("FT_SetBaudRate");
+    auto* timeouts = d2xx.entry<FT_STATUS(FT_HANDLE, ULONG, ULONG)>("FT_SetTimeouts");
+    ASSERT_EQ(timeouts(handle, 50, 50), FT_OK);
+    EXPECT_EQ(queue(handle, &count), FT_OK);
+    // No gateware, so nothing to read: the read returns with none at its time-out.
+    std::uint8_t bytes[16] = {};
+    DWORD moved = 1;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(read(handle, bytes, sizeof bytes, &moved), FT_OK);
+    const auto waited = std::chrono::steady_clock::now() - before;
+    EXPECT_EQ(moved, 0U);
+    EXPECT_GE(waited, std::chrono::milliseconds(45));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    bed.remove(zef418);
+    EXPECT_TRUE(zef::test::waitUntil([&] { return queue(handle, &count) == FT_IO_ERROR; },
+                                     std::chrono::seconds(2)));
+    EXPECT_EQ(read(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
+    EXPECT_EQ(write(handle, bytes, sizeof bytes, &moved), FT_IO_ERROR);
+    EXPECT_EQ(baud(handle, 3000000), FT_IO_ERROR);
+    EXPECT_EQ(queue(handle, &count), FT_IO_ERROR);
+    EXPECT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE)>("FT_Close")(handle), FT_OK);
+}
+
+} // namespace
