@@ -148,6 +148,13 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_fault(int fault, double value) {
     }
 }
 
+ZEFSIM_API void ZEFSIM_CALL zefsim_set_gateware_startup_ms(uint32_t ms) {
+    zef::sim::controlTookOver();
+    SimState& state = simState();
+    zef::platform::LockGuard guard(state.lock);
+    state.env.gatewareStartupMs = ms;
+}
+
 ZEFSIM_API void ZEFSIM_CALL zefsim_unplug(int index) {
     zef::sim::controlTookOver();
     SimState& state = simState();

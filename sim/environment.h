@@ -61,6 +61,7 @@ struct Environment {
     std::array<std::uint8_t, 64> calibrationA{};
     std::array<std::uint8_t, 64> calibrationB{};
     Faults faults;
+    std::uint32_t gatewareStartupMs = 0;
     zefsim_counters counters{};
     Prng faultRng{kFaultSeed};
     Prng noiseRng{kNoiseSeed};

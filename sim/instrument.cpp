@@ -15,6 +15,10 @@ constexpr auto kFrameTicksPerSecond = static_cast<std::uint64_t>(kSampleRate);
 constexpr std::uint64_t kFrameTicks = std::uint64_t{kBlockPairs} * 1000000ULL;
 // A late clock (a stopped process) restarts rather than bursting.
 constexpr std::uint64_t kMaxBacklogFrames = 256;
+// The gateware's output FIFO, in frames: a line slower than the samples (a
+// baud rate below 3 MBd) overruns it, and the frames that find it full are
+// never sent.
+constexpr std::size_t kFifoFrames = 64;
 
 std::uint64_t frameDueUs(std::uint64_t originUs, std::uint64_t frame) {
     return originUs + frame * kFrameTicks / kFrameTicksPerSecond;
@@ -42,6 +46,7 @@ void Instrument::restartClock(std::uint64_t nowUs) {
 void Instrument::unconfigure() {
     configured_ = false;
     streaming_ = false;
+    startPending_ = false;
     output_.clear();
 }
 
@@ -78,25 +83,45 @@ void Instrument::uartBytes(const std::uint8_t* bytes, std::size_t n, Environment
         switch (receiver_.feed(bytes[i])) {
         case CommandReceiver::Command::Start:
             ++env.counters.start_commands;
-            if (!configured_) {
-                break; // no gateware to hear it
+            if (!configured_ || startPending_) {
+                break; // no gateware to hear it, or one still starting
             }
-            if (!env.faults.neverReady) {
-                queueStatus(env, kStateReady);
-            }
-            if (!streaming_) {
-                streaming_ = true;
-                restartClock(nowUs);
+            if (streaming_ || env.gatewareStartupMs == 0) {
+                begin(env, nowUs);
+            } else {
+                startPending_ = true;
+                startAtUs_ = nowUs + std::uint64_t{env.gatewareStartupMs} * 1000U;
             }
             break;
         case CommandReceiver::Command::Settings:
-            if (configured_) {
+            if (startPending_ && decodeSettings(receiver_.frame())) {
+                ++env.counters.settings_unheard;
+            } else if (configured_ && !startPending_) {
                 settingsReceived(env, nowUs);
             }
             break;
         case CommandReceiver::Command::None:
             break;
         }
+    }
+}
+
+void Instrument::advance(Environment& env, std::uint64_t nowUs) {
+    if (startPending_ && nowUs >= startAtUs_) {
+        startPending_ = false;
+        begin(env, startAtUs_);
+    }
+}
+
+// The gateware is up: it reports ready and, the first time, starts its
+// sample clock.
+void Instrument::begin(Environment& env, std::uint64_t atUs) {
+    if (!env.faults.neverReady) {
+        queueStatus(env, kStateReady, atUs);
+    }
+    if (!streaming_) {
+        streaming_ = true;
+        restartClock(atUs);
     }
 }
 
@@ -112,14 +137,15 @@ void Instrument::settingsReceived(Environment& env, std::uint64_t nowUs) {
     env.lastSettingsTimeUs = nowUs;
     env.loWord = decoded->loWord;
     if (!env.faults.neverAck) {
-        queueStatus(env, kStateAcknowledged);
+        queueStatus(env, kStateAcknowledged, nowUs);
     }
 }
 
 // A status frame goes out after the frame being sent and after any status
 // frames already waiting, ahead of sample frames not yet started.
-void Instrument::queueStatus(Environment& env, std::uint8_t state) {
+void Instrument::queueStatus(Environment& env, std::uint8_t state, std::uint64_t atUs) {
     OutFrame frame;
+    frame.readyUs = atUs;
     const auto body =
         statusBody(state, env.model, std::span<const std::uint8_t, 64>(env.calibrationA),
                    std::span<const std::uint8_t, 64>(env.calibrationB));
@@ -131,13 +157,19 @@ void Instrument::queueStatus(Environment& env, std::uint8_t state) {
     output_.insert(output_.begin() + static_cast<std::ptrdiff_t>(at), std::move(frame));
 }
 
-void Instrument::produceNext(Environment& env) {
+void Instrument::produceNext(Environment& env, std::uint64_t readyUs) {
     if (!streaming_) {
         return;
     }
     std::array<std::uint8_t, kSampleBodySize> body{};
     source_.writeBody(body.data(), framesMade_, env);
+    if (output_.size() >= kFifoFrames) {
+        ++framesMade_;
+        ++env.counters.sample_frames_overrun;
+        return;
+    }
     OutFrame frame;
+    frame.readyUs = readyUs;
     frame.sampleNumber = static_cast<std::int64_t>(framesMade_++);
     appendFrame(frame.bytes, kSampleType, body);
     output_.push_back(std::move(frame));
@@ -152,7 +184,7 @@ void Instrument::produceDue(Environment& env, std::uint64_t nowUs) {
     }
     while (nowUs >= frameDueUs(clockOriginUs_, clockFrames_ + 1)) {
         ++clockFrames_;
-        produceNext(env);
+        produceNext(env, frameDueUs(clockOriginUs_, clockFrames_));
     }
 }
 

@@ -198,6 +198,14 @@ std::string apply(SimConfig& config, std::string_view key, std::string_view valu
         config.model = static_cast<std::uint16_t>(*model);
         return {};
     }
+    if (key == "gateware_startup_ms") {
+        const auto ms = whole(value, kMaxGatewareStartupMs);
+        if (!ms) {
+            return "expected milliseconds from 0 to 60000";
+        }
+        config.gatewareStartupMs = static_cast<std::uint32_t>(*ms);
+        return {};
+    }
     if (key == "calibration_a" || key == "calibration_b") {
         const auto block = calibrationBlock(value);
         if (!block) {

@@ -16,9 +16,11 @@
 //   corrupt_rate, drop_rate = PROBABILITY        per byte sent
 //   write_limit, fail_writes, zero_writes = COUNT
 //   never_ready, never_ack = yes | no
+//   gateware_startup_ms = COUNT                  0 to 60000
 //
 // Without a file: one "ZEF418" at 0x2101, real time, a carrier of amplitude
-// 16384 at 1 kHz above the LO.
+// 16384 at 1 kHz above the LO, a gateware that needs 20 ms after its start
+// command.
 #pragma once
 
 #include "sim/zef_sim.h"
@@ -32,6 +34,11 @@
 #include <vector>
 
 namespace zef::sim {
+
+// A real gateware needs a moment after its start command (its clocks lock)
+// before it listens; only the control interface starts from 0.
+inline constexpr std::uint32_t kDefaultGatewareStartupMs = 20;
+inline constexpr std::uint32_t kMaxGatewareStartupMs = 60000;
 
 struct ConfiguredDevice {
     std::string description;
@@ -51,6 +58,7 @@ struct SimConfig {
     std::optional<std::array<std::uint8_t, 64>> calibrationA;
     std::optional<std::array<std::uint8_t, 64>> calibrationB;
     std::vector<std::pair<int, double>> faults; // zefsim_fault, value
+    std::uint32_t gatewareStartupMs = kDefaultGatewareStartupMs;
 };
 
 // Reads `text`; each bad line adds one message naming `source` and the line

@@ -80,6 +80,7 @@ void apply(const SimConfig& config) {
     for (const auto& [fault, value] : config.faults) {
         zefsim_set_fault(fault, value);
     }
+    zefsim_set_gateware_startup_ms(config.gatewareStartupMs);
     SimState& state = simState();
     platform::LockGuard guard(state.lock);
     state.env.signal.followsLo = config.carrierFollowsLo;

@@ -78,6 +78,7 @@ void pump(Environment& env, Port& port, std::uint64_t nowUs) {
         return;
     }
     Instrument& instrument = port.device->instrument;
+    instrument.advance(env, nowUs);
     const bool fast = env.timing == ZEFSIM_FAST;
     const bool receiving = !port.bitBang && !port.inTaskStopped;
     if (fast) {

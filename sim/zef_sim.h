@@ -71,6 +71,12 @@ struct zefsim_counters {
      * the handle is freed memory by then */
     uint64_t closed_handle_calls;
     uint64_t event_signal_failures; /* Windows refused the registered event */
+    /* good settings frames that arrived while the gateware was still
+     * starting, and were lost */
+    uint64_t settings_unheard;
+    /* sample frames the gateware never sent because its output FIFO was
+     * full: the line is slower than the samples (a baud rate below 3 MBd) */
+    uint64_t sample_frames_overrun;
 };
 
 /* Back to the initial state: no devices, no faults, counters zero, fast
@@ -94,6 +100,12 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_calibration(const uint8_t block_a[64],
 ZEFSIM_API void ZEFSIM_CALL zefsim_seal_block(uint8_t block[64]);
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_fault(int fault, double value);
+
+/* How long the gateware needs after its start command before it listens:
+ * the ready status and the samples come only after it, and a settings frame
+ * that arrives before it is lost (counted as settings_unheard). 0 (the
+ * initial state): at once. */
+ZEFSIM_API void ZEFSIM_CALL zefsim_set_gateware_startup_ms(uint32_t ms);
 
 /* Cable pull: calls on the open handle fail with FT_IO_ERROR and the device
  * leaves the list until it is replugged. Replug brings it back unconfigured. */

@@ -106,6 +106,27 @@ TEST_F(Settings, BadOrUnheardFramesGetNoAcknowledgement) {
     EXPECT_EQ(countStatus(splitFrames(readQueued(h)), kStateAcknowledged), 0U);
 }
 
+// A gateware that is still starting hears nothing and says nothing.
+TEST_F(Settings, FramesBeforeTheGatewareIsUpAreLost) {
+    zefsim_set_gateware_startup_ms(60);
+    const FT_HANDLE h = addAndOpen();
+    startDevice(h);
+    ASSERT_EQ(writeAll(h, preamble()), 0U);
+    ASSERT_EQ(writeAll(h, kKnownFrame), 0U);
+    const auto early = splitFrames(readQueued(h));
+    EXPECT_EQ(countStatus(early, kStateReady), 0U);
+    EXPECT_EQ(countStatus(early, kStateAcknowledged), 0U);
+    EXPECT_EQ(zefsim_last_settings(nullptr), 0U);
+    EXPECT_EQ(counters().settings_unheard, 1U);
+
+    platform::sleepMs(80);
+    EXPECT_EQ(countStatus(splitFrames(readQueued(h)), kStateReady), 1U);
+    ASSERT_EQ(writeAll(h, preamble()), 0U);
+    ASSERT_EQ(writeAll(h, kKnownFrame), 0U);
+    EXPECT_EQ(zefsim_last_settings(nullptr), 1U);
+    EXPECT_EQ(countStatus(splitFrames(readQueued(h)), kStateAcknowledged), 1U);
+}
+
 // The tone's phase step per sample, from one frame's pairs.
 double measuredHz(const Bytes& body) {
     double sum = 0;

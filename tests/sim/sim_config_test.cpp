@@ -43,7 +43,8 @@ TEST(SimConfigFile, EverySettingOnce) {
                                        "\n"
                                        "corrupt_rate = 0.25\n"
                                        "fail_writes = 3\n"
-                                       "never_ack = yes\n",
+                                       "never_ack = yes\n"
+                                       "gateware_startup_ms = 150\n",
                                    messages);
     EXPECT_TRUE(messages.empty()) << messages.front();
     ASSERT_EQ(config.devices.size(), 2U);
@@ -66,6 +67,7 @@ TEST(SimConfigFile, EverySettingOnce) {
     const std::vector<std::pair<int, double>> faults = {
         {ZEFSIM_CORRUPT_RATE, 0.25}, {ZEFSIM_FAIL_WRITES, 3.0}, {ZEFSIM_NEVER_ACK, 1.0}};
     EXPECT_EQ(config.faults, faults);
+    EXPECT_EQ(config.gatewareStartupMs, 150U);
 }
 
 TEST(SimConfigFile, BadLinesAreNamedAndSkipped) {
@@ -85,6 +87,7 @@ TEST(SimConfigFile, BadLinesAreNamedAndSkipped) {
         {"never_ready = maybe", "expected yes or no"},
         {"write_limit = -1", "expected a whole number"},
         {"signal =", "no value"},
+        {"gateware_startup_ms = 60001", "expected milliseconds from 0 to 60000"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> messages;

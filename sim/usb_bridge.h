@@ -1,0 +1,120 @@
+// The instrument's FTDI bridge as the USB host sees it, on the receive side.
+// The gateware's bytes cross the UART at the baud rate (10 bits a byte, 8N1)
+// and suffer the configured line faults; the bridge gathers them into bulk-IN
+// packets of two status bytes (modem status, line status) and up to
+// packet size - 2 data bytes. A packet goes when it is full; when the latency
+// timer runs out, whatever is waiting goes as a short packet, or the status
+// bytes alone when nothing is. The timer restarts with every packet.
+//
+// Driven by the clock alone: asked at any times, as often as one likes, the
+// bridge yields the same packets at the same times. Times are microseconds
+// on one monotonic clock, the instrument's too. Knows nothing of D2XX; a
+// driver model (or a USB-level emulation) turns the packets into transfers.
+#pragma once
+
+#include "sim/environment.h"
+#include "sim/instrument.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace zef::sim {
+
+inline constexpr std::size_t kPacketStatusBytes = 2;
+inline constexpr std::size_t kFullSpeedPacketBytes = 64;  // FT232R, FT2232D
+inline constexpr std::size_t kHighSpeedPacketBytes = 512; // FT232H, FT2232H
+// What the chip starts with after power-on, before a driver sets anything.
+inline constexpr std::uint32_t kPowerOnBaudRate = 9600;
+inline constexpr std::uint32_t kPowerOnLatencyMs = 16;
+inline constexpr std::uint32_t kBitsPerByte = 10; // start, 8 data, stop
+
+// Modem status (first status byte): bit 0 is always set; CTS is bit 4.
+inline constexpr std::uint8_t kModemStatusBase = 0x01;
+inline constexpr std::uint8_t kModemStatusCts = 0x10;
+// Line status (second byte): transmitter holding register and transmitter empty.
+inline constexpr std::uint8_t kLineStatusIdle = 0x60;
+
+struct InPacket {
+    std::uint64_t timeUs = 0; // when the bridge sent it
+    std::size_t size = 0;     // bytes, status bytes included
+    std::array<std::uint8_t, kHighSpeedPacketBytes> bytes{};
+    // Sample frames (their numbers) whose last byte went into this packet.
+    // Two fit; more can end in one packet only under drop rates above 60 %.
+    std::size_t samplesEnded = 0;
+    std::array<std::uint64_t, 2> endedSamples{};
+
+    [[nodiscard]] const std::uint8_t* data() const { return bytes.data() + kPacketStatusBytes; }
+    [[nodiscard]] std::size_t dataSize() const { return size - kPacketStatusBytes; }
+};
+
+// One byte across the line with the configured faults (a dropped byte still
+// took its time on the line): false when it was lost. Counts it as sent or
+// dropped, and as corrupted when a bit flipped.
+bool crossLine(Environment& env, std::uint8_t& byte);
+
+class UsbBridge {
+  public:
+    // Power-on state: 9600 Bd, a 16 ms latency timer, full-speed packets,
+    // CTS low, nothing held, idle since time 0.
+    UsbBridge() = default;
+
+    // Nothing in the bridge's buffer; the line and the latency timer start
+    // again at `nowUs` (a new port, a purge of the receive side).
+    void restart(std::uint64_t nowUs);
+
+    // Settings take effect at `nowUs`. Take every packet due by then first:
+    // the bridge does not remember when a setting changed.
+    void setBaudRate(std::uint32_t baud, std::uint64_t nowUs);
+    void setLatencyTimer(std::uint32_t milliseconds, std::uint64_t nowUs);
+    void setPacketSize(std::size_t bytes); // 64 or 512; empties the buffer
+    void setCts(bool cts) { cts_ = cts; }
+    // While held (the driver takes no IN packets: bit-bang mode, a stopped
+    // in-task) nothing crosses the line: flow control keeps the gateware's
+    // bytes waiting in the instrument, and no packet is sent.
+    void hold(bool held, std::uint64_t nowUs);
+
+    // The next packet that the bridge had sent by `nowUs`, oldest first;
+    // false when there is none yet. Lets the instrument advance to `nowUs`
+    // first, and counts what crosses the line (bytes_sent, bytes_dropped,
+    // bytes_corrupted, sample_frames_sent, status_frames_sent).
+    bool next(Instrument& instrument, Environment& env, std::uint64_t nowUs, InPacket& out);
+
+    [[nodiscard]] std::uint32_t baudRate() const { return baud_; }
+    [[nodiscard]] std::uint32_t latencyMs() const { return latencyMs_; }
+    [[nodiscard]] std::size_t packetSize() const { return packetBytes_; }
+    [[nodiscard]] bool held() const { return held_; }
+    // Data bytes through the line and waiting for their packet.
+    [[nodiscard]] std::size_t buffered() const { return fill_; }
+    [[nodiscard]] std::uint8_t modemStatus() const {
+        return static_cast<std::uint8_t>(kModemStatusBase | (cts_ ? kModemStatusCts : 0U));
+    }
+
+  private:
+    [[nodiscard]] std::uint64_t byteEndUs(std::uint64_t index) const;
+    [[nodiscard]] std::uint64_t bytesDoneBy(std::uint64_t timeUs) const;
+    void startRun(std::uint64_t atUs);
+    void fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs);
+    void frameEnded(const OutFrame& frame, Environment& env);
+    void emit(std::uint64_t atUs, InPacket& out);
+
+    std::uint32_t baud_ = kPowerOnBaudRate;
+    std::uint32_t latencyMs_ = kPowerOnLatencyMs;
+    std::size_t packetBytes_ = kFullSpeedPacketBytes;
+    bool cts_ = false;
+    bool held_ = false;
+
+    // The line: bytes go back to back from runStartUs_ while frames wait;
+    // runBytes_ of them have gone in this run.
+    std::uint64_t runStartUs_ = 0;
+    std::uint64_t runBytes_ = 0;
+    std::uint64_t lineFreeUs_ = 0; // when the last byte sent was through
+
+    std::uint64_t timerStartUs_ = 0; // the latency timer counts from here
+    std::array<std::uint8_t, kHighSpeedPacketBytes - kPacketStatusBytes> buffer_{};
+    std::size_t fill_ = 0;
+    std::size_t samplesEnded_ = 0;
+    std::array<std::uint64_t, 2> endedSamples_{};
+};
+
+} // namespace zef::sim
