@@ -3,7 +3,8 @@
 # on without the pages unless ZEF_MAN_PAGES is ON, as scripts/release sets it.
 set(ZEF_MAN_PAGES AUTO CACHE STRING "Manual pages from the programs' --help (AUTO, ON, OFF)")
 set_property(CACHE ZEF_MAN_PAGES PROPERTY STRINGS AUTO ON OFF)
-if(ZEF_MAN_PAGES STREQUAL "OFF")
+# A sanitized build is for testing, never installed: no pages to make there.
+if(ZEF_MAN_PAGES STREQUAL "OFF" OR CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     return()
 endif()
 find_program(ZEF_HELP2MAN help2man)
