@@ -1,24 +1,17 @@
-// Runs zef-host as a process with its output caught in files.
+// Runs zef-host as a process with its output caught in files
+// (run_host_posix.cpp, run_host_win32.cpp).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace zef::test {
 
@@ -28,6 +21,13 @@ struct HostRun {
     std::string err;
 };
 
+unsigned long currentProcessId();
+
+// A file name with a non-ASCII letter as the system's narrow calls take it
+// (on Windows in the ANSI code page), and the same name in UTF-8.
+std::string nonAsciiNative();
+inline const char* const kNonAsciiUtf8 = "J\u00fcrgen";
+
 // A folder of its own per test, removed afterwards.
 class ScratchDir {
   public:
@@ -35,7 +35,7 @@ class ScratchDir {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         path_ = std::filesystem::temp_directory_path() /
                 (std::string("zef-host-") + info->test_suite_name() + "-" + info->name() + "-" +
-                 std::to_string(getpid()));
+                 std::to_string(currentProcessId()));
         std::filesystem::create_directories(path_);
     }
     ~ScratchDir() {
@@ -44,8 +44,10 @@ class ScratchDir {
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
+    // `name` is appended as it is, so a name in the system's narrow encoding
+    // stays one.
     [[nodiscard]] std::string file(const std::string& name) const {
-        return (path_ / name).string();
+        return (path_ / "").string() + name;
     }
 
   private:
@@ -61,43 +63,9 @@ inline nlohmann::json readJson(const std::string& path) {
     return nlohmann::json::parse(readText(path));
 }
 
-// `whileRunning` gets the child's pid (to send it signals) before the wait.
-inline HostRun runHost(const ScratchDir& dir, const std::vector<std::string>& args,
-                       const std::function<void(pid_t)>& whileRunning = {}) {
-    const std::string outPath = dir.file("stdout");
-    const std::string errPath = dir.file("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<std::string> all{ZEF_HOST_EXE};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(all.size() + 1);
-    for (std::string& arg : all) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    HostRun run;
-    const int spawned = posix_spawn(&pid, ZEF_HOST_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << ZEF_HOST_EXE;
-        return run;
-    }
-    if (whileRunning) {
-        whileRunning(pid);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readText(outPath);
-    run.err = readText(errPath);
-    return run;
-}
+// Standard input is empty. When `untilInterrupt` is given, zef-host gets a
+// Ctrl-C as soon as it returns.
+HostRun runHost(const ScratchDir& dir, const std::vector<std::string>& args,
+                const std::function<void()>& untilInterrupt = {});
 
 } // namespace zef::test

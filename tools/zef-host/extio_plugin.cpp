@@ -1,10 +1,8 @@
 #include "extio_plugin.h"
 
-#include <filesystem>
+#include "system_services.h"
 
-#if !defined(_WIN32)
-#include <dlfcn.h>
-#endif
+#include <filesystem>
 
 namespace zef::host {
 
@@ -22,26 +20,18 @@ void resolve(platform::Library library, Function& function, const char* name,
     function = reinterpret_cast<Function>(address);
 }
 
-std::string loaderMessage() {
-#if defined(_WIN32)
-    return "the library or one of the DLLs it needs could not be loaded";
-#else
-    const char* reason = dlerror();
-    return reason != nullptr ? reason : "unknown reason";
-#endif
-}
-
 } // namespace
 
 bool ExtioPlugin::load(const std::string& path, std::string& error) {
     unload();
-    if (!std::filesystem::exists(path)) {
+    if (!std::filesystem::exists(pathFromNative(path))) {
         error = "no ExtIO plug-in at " + path;
         return false;
     }
     library_ = platform::loadLibrary(path.c_str());
     if (library_ == nullptr) {
-        error = "cannot load the ExtIO plug-in " + path + ": " + loaderMessage();
+        const std::string reason = libraryLoadError();
+        error = "cannot load the ExtIO plug-in " + path + ": " + reason;
         return false;
     }
     std::string missing;

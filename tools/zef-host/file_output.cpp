@@ -1,12 +1,9 @@
 #include "file_output.h"
 
+#include "system_services.h"
+
 #include <cerrno>
 #include <cstring>
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace zef::host {
 
@@ -19,9 +16,7 @@ OutputFile::~OutputFile() {
 bool OutputFile::open(const std::string& path) {
     path_ = path;
     if (path == "-") {
-#if defined(_WIN32)
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
+        useBinaryStdout();
         file_ = stdout;
         stdout_ = true;
         return true;
@@ -47,11 +42,11 @@ bool OutputFile::patch(std::uint64_t offset, const void* data, std::size_t size)
     if (file_ == nullptr || std::fflush(file_) != 0) {
         return fail("write");
     }
-    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) {
+    if (!seekFile(file_, offset, SEEK_SET)) {
         return fail("seek in");
     }
     const bool written = std::fwrite(data, 1, size, file_) == size;
-    if (!written || std::fseek(file_, 0, SEEK_END) != 0) {
+    if (!written || !seekFile(file_, 0, SEEK_END)) {
         return fail("write");
     }
     return true;

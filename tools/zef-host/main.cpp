@@ -1,12 +1,11 @@
 // zef-host: a headless ExtIO host. It loads a plug-in, drives it the way SDR
 // programs do and records the I/Q samples it delivers (see --help).
-#include "executable_dir.h"
 #include "options.h"
 #include "platform/platform.h"
 #include "recording_session.h"
+#include "system_services.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -15,23 +14,6 @@ namespace {
 using zef::host::DriverChoice;
 
 std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onStopSignal(int signal) {
-    stopRequested.store(true);
-    // A second Ctrl-C ends the program at once, should shutdown hang.
-    std::signal(signal, SIG_DFL);
-}
-
-void installSignalHandlers() {
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-#if defined(SIGPIPE)
-    // A reader of stdout that goes away shows up as a write error (EPIPE),
-    // and the recording ends cleanly.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-}
 
 // A D2XX library the plug-in would find by itself under this name.
 bool installed(const char* name) {
@@ -48,16 +30,25 @@ bool systemDriverInstalled() {
 std::string defaultPlugin(const std::filesystem::path& here) {
     const auto beside = here / ZEF_HOST_PLUGIN_FILE;
     if (std::filesystem::exists(beside)) {
-        return beside.string();
+        return zef::host::nativeFromPath(beside);
     }
-    return (here / ZEF_HOST_PLUGIN_RELATIVE / ZEF_HOST_PLUGIN_FILE).lexically_normal().string();
+    return zef::host::nativeFromPath(
+        (here / ZEF_HOST_PLUGIN_RELATIVE / ZEF_HOST_PLUGIN_FILE).lexically_normal());
 }
 
 std::string defaultSimulator(const std::filesystem::path& here, bool bridge) {
+    // The Windows zip has the plain flavour in a folder of its own.
+    const std::string packaged = ZEF_HOST_SIM_PACKAGED_RELATIVE;
+    if (!bridge && !packaged.empty()) {
+        const auto file = (here / packaged / ZEF_HOST_D2XX_PLAIN_FILE).lexically_normal();
+        if (std::filesystem::exists(file)) {
+            return zef::host::nativeFromPath(file);
+        }
+    }
     const auto folder = here / ZEF_HOST_SIM_RELATIVE / (bridge ? "bridge" : "plain");
-    return (folder / (bridge ? ZEF_HOST_D2XX_BRIDGE_FILE : ZEF_HOST_D2XX_PLAIN_FILE))
-        .lexically_normal()
-        .string();
+    return zef::host::nativeFromPath(
+        (folder / (bridge ? ZEF_HOST_D2XX_BRIDGE_FILE : ZEF_HOST_D2XX_PLAIN_FILE))
+            .lexically_normal());
 }
 
 } // namespace
@@ -78,7 +69,7 @@ int main(int argc, char** argv) {
     if (driver == DriverChoice::Auto) {
         if (systemDriverInstalled()) {
             driver = DriverChoice::System;
-        } else if (std::filesystem::exists(simulator)) {
+        } else if (std::filesystem::exists(zef::host::pathFromNative(simulator))) {
             driver = DriverChoice::Simulated;
         } else {
             std::fprintf(stderr,
@@ -104,6 +95,6 @@ int main(int argc, char** argv) {
         paths.driverName = "system";
     }
 
-    installSignalHandlers();
+    zef::host::installStopHandlers(stopRequested);
     return zef::host::runSession(options, paths, stopRequested);
 }

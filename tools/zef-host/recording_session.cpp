@@ -7,7 +7,7 @@
 #include "sample_ring.h"
 #include "simulated_instrument.h"
 #include "summary.h"
-#include "terminal.h"
+#include "system_services.h"
 
 #include <algorithm>
 #include <chrono>
@@ -52,7 +52,15 @@ std::vector<std::pair<std::string, std::uint64_t>> simulatorCounters(const zefsi
             {"settings_rejected", c.settings_rejected},
             {"configs_accepted", c.configs_accepted},
             {"configs_rejected", c.configs_rejected},
-            {"opens", c.opens}};
+            {"start_commands", c.start_commands},
+            {"events_signalled", c.events_signalled},
+            {"opens", c.opens},
+            {"closes", c.closes},
+            {"bitbang_bytes", c.bitbang_bytes},
+            {"closed_handle_calls", c.closed_handle_calls},
+            {"event_signal_failures", c.event_signal_failures},
+            {"settings_unheard", c.settings_unheard},
+            {"sample_frames_overrun", c.sample_frames_overrun}};
 }
 
 void explainSilence(double timeout, const SimulatedInstrument* sim) {
@@ -135,7 +143,9 @@ class Progress {
 };
 
 bool writeSummaryJson(const std::string& path, const RunSummary& summary) {
-    const std::string text = summaryJson(summary).dump() + "\n";
+    // A file name that is not UTF-8 must not end the program here.
+    const std::string text =
+        summaryJson(summary).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     if (path == "-") {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0;

@@ -1,5 +1,7 @@
 #include "simulated_instrument.h"
 
+#include "system_services.h"
+
 #include <filesystem>
 
 namespace zef::host {
@@ -18,13 +20,14 @@ bool resolve(platform::Library library, Function& function, const char* name, st
 } // namespace
 
 bool SimulatedInstrument::load(const std::string& path, std::string& error) {
-    if (!std::filesystem::exists(path)) {
+    if (!std::filesystem::exists(pathFromNative(path))) {
         error = "no simulator library at " + path + " (build it, or give --sim-library)";
         return false;
     }
     library_ = platform::loadLibrary(path.c_str());
     if (library_ == nullptr) {
-        error = "cannot load the simulator library " + path;
+        const std::string reason = libraryLoadError();
+        error = "cannot load the simulator library " + path + ": " + reason;
         return false;
     }
     error.clear();

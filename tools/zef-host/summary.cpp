@@ -1,5 +1,7 @@
 #include "summary.h"
 
+#include "system_services.h"
+
 namespace zef::host {
 
 const char* stopReasonName(StopReason reason) {
@@ -57,7 +59,7 @@ void printSummary(std::FILE* out, const RunSummary& s) {
 
 nlohmann::ordered_json summaryJson(const RunSummary& s) {
     nlohmann::ordered_json j;
-    j["plugin"] = s.plugin;
+    j["plugin"] = utf8FromNative(s.plugin);
     j["plugin_name"] = s.pluginName;
     j["plugin_model"] = s.pluginModel;
     j["hardware_type"] = s.hardwareType;
@@ -66,7 +68,7 @@ nlohmann::ordered_json summaryJson(const RunSummary& s) {
     j["lo_hz"] = s.loFrequency;
     j["tune_hz"] = s.tuneFrequency;
     j["mode"] = std::string(1, s.mode);
-    j["output"] = s.output;
+    j["output"] = utf8FromNative(s.output);
     j["format"] = formatName(s.format);
     j["samples"] = s.samples;
     j["samples_delivered"] = s.samplesDelivered;
