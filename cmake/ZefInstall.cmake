@@ -10,7 +10,9 @@
 #                           plug-in and simulated drivers in a private folder,
 #                           laid out as in the build tree, where zef-host
 #                           finds them beside itself
-# Every package carries the licence as its copyright file.
+# Every package carries the licence as its copyright file and the Debian
+# changelog (cmake/ZefDebianDocs.cmake); zef-tools also the manual pages
+# (cmake/ZefManPages.cmake).
 if(WIN32 OR CMAKE_CROSSCOMPILING)
     return()
 endif()
@@ -47,6 +49,8 @@ if(TARGET zef-host)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/sim/zefsim.conf DESTINATION ${zef_doc}/zef-tools
     COMPONENT tools)
+include(${CMAKE_CURRENT_LIST_DIR}/ZefManPages.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/ZefDebianDocs.cmake)
 
 if(TARGET zefd2xx)
     install(TARGETS zefd2xx LIBRARY DESTINATION ${zef_private}/zefd2xx COMPONENT soapy)
@@ -58,19 +62,19 @@ endif()
 set(zef_deb_soapy soapysdr0.8-module-zef)
 set(zef_deb_tools zef-tools)
 foreach(component soapy tools)
-    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE RENAME copyright
-        DESTINATION ${zef_doc}/${zef_deb_${component}} COMPONENT ${component})
+    zef_debian_docs(${zef_deb_${component}} ${component})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME extio-zef)
 set(CPACK_PACKAGE_VENDOR "The ExtIO_Zef developers")
-set(CPACK_PACKAGE_CONTACT "The ExtIO_Zef developers")
+set(CPACK_PACKAGE_CONTACT "${ZEF_DEB_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZEF_DEB_MAINTAINER}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_COMPONENTS_ALL soapy tools)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${ZEF_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)

@@ -51,6 +51,9 @@ class BlockRing {
         return block * blockElements_ + offset_;
     }
 
+    // Elements up to the end of the last block pushed, skipped ones included.
+    [[nodiscard]] std::uint64_t endElement() const { return nextNumber_ * blockElements_; }
+
     // True once after blocks were dropped; the next read starts after the gap.
     bool takeOverflow() {
         const bool overflow = overflow_;

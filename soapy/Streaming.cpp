@@ -42,6 +42,8 @@ struct StreamHub {
     std::uint64_t lastBlockUs = 0; // steady clock; activation counts as a block
     // The next block is the first after a reopen: its time jumps by the outage.
     bool resync = false;
+    std::uint64_t endTicks = 0;      // the stream's time at the end of its last block
+    std::uint64_t reportedTicks = 0; // the latest hardware time handed out
 };
 
 StreamHub hub;
@@ -85,6 +87,7 @@ void onBlock(const std::int16_t* pairs) {
             hub.stream->ring.skip(blocksMissed(now - hub.lastBlockUs));
         }
         hub.stream->ring.push(pairs);
+        hub.endTicks = hub.stream->ring.endElement();
         hub.lastBlockUs = now;
     }
     hub.arrived.notify_one();
@@ -189,6 +192,8 @@ int ZefDevice::activateStream(SoapySDR::Stream* stream, int flags, long long /*t
         hub.active = true;
         hub.lastBlockUs = steadyMicroseconds();
         hub.resync = false;
+        hub.endTicks = 0;
+        hub.reportedTicks = 0;
     }
     linkWatch.reset();
     const std::uint32_t status = instrument::start();
@@ -268,6 +273,28 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
         flags |= SOAPY_SDR_MORE_FRAGMENTS;
     }
     return static_cast<int>(got);
+}
+
+bool ZefDevice::hasHardwareTime(const std::string& what) const {
+    return what.empty();
+}
+
+long long ZefDevice::getHardwareTime(const std::string& what) const {
+    if (!what.empty()) {
+        throw std::invalid_argument("ZEF418: no time source \"" + what +
+                                    "\"; the stream's time is the only one (\"\")");
+    }
+    std::lock_guard<std::mutex> guard(hub.lock);
+    const std::uint64_t now = steadyMicroseconds(); // not before the last block's stamp
+    std::uint64_t ticks = hub.endTicks;
+    if (hub.active) {
+        // The next block is due one block after the last: no further, so
+        // that a late block never has to take the time back.
+        const double since = static_cast<double>(now - hub.lastBlockUs) * kStreamRate / 1e6;
+        ticks += std::min<std::uint64_t>(static_cast<std::uint64_t>(since), kBlockPairs);
+    }
+    hub.reportedTicks = std::max(hub.reportedTicks, ticks);
+    return SoapySDR::ticksToTimeNs(static_cast<long long>(hub.reportedTicks), kStreamRate);
 }
 
 } // namespace zef::soapy

@@ -77,6 +77,14 @@ class ZefDevice : public SoapySDR::Device {
     int readStream(SoapySDR::Stream* stream, void* const* buffs, size_t numElems, int& flags,
                    long long& timeNs, long timeoutUs) override;
 
+    // Time (Streaming.cpp): the stream's own, the one its stamps count in.
+    // It starts at 0 with each activation, goes on with the blocks that
+    // arrive, gaps of an outage included, and between two blocks with the
+    // clock by at most one block; it never goes back while the stream runs
+    // and stands still while it is inactive. The only source is "".
+    bool hasHardwareTime(const std::string& what) const override;
+    long long getHardwareTime(const std::string& what) const override;
+
     // Antenna (Settings.cpp)
     std::vector<std::string> listAntennas(int direction, size_t channel) const override;
     void setAntenna(int direction, size_t channel, const std::string& name) override;

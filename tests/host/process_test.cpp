@@ -86,6 +86,24 @@ TEST(HostReports, SilenceWithItsLikelyCauses) {
     EXPECT_EQ(wav.pairs(), 0U);
 }
 
+TEST(HostReports, ThePlugInRelativeToTheWorkingFolderWhenBelowIt) {
+    ScratchDir dir;
+    const std::filesystem::path plugin = FAKE_EXTIO_TONE_PATH;
+    const auto before = std::filesystem::current_path();
+    std::string shown;
+    const auto elsewhere = std::filesystem::path(dir.file("stdout")).parent_path();
+    for (const auto& folder : {plugin.parent_path().parent_path(), elsewhere}) {
+        std::filesystem::current_path(folder);
+        const HostRun run =
+            runHost(dir, {"--plugin", plugin.string(), "--driver", "system", "--samples", "512"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        shown += run.err.substr(0, run.err.find(':')) + "\n";
+    }
+    std::filesystem::current_path(before);
+    const auto below = plugin.parent_path().filename() / plugin.filename();
+    EXPECT_EQ(shown, "Plug-in " + below.string() + "\nPlug-in " + plugin.string() + "\n");
+}
+
 TEST(HostRecords, AWavFileThatParsesBack) {
     ScratchDir dir;
     const HostRun run = runHost(

@@ -78,7 +78,7 @@ def main():
         expect(output, r"driver=zef", r"hardware=ZEF418", r"Channels: 1 Rx",
                r"Stream formats: CS16, CF32", r"Native format: CS16 \[full-scale=32768\]",
                r"Antennas: RX", r"RF freq range: \[0, 100\] MHz",
-               r"Sample rates: 0\.065104 MSps", r"key=tune, units=Hz",
+               r"Sample rates: 0\.065104 MSps", r"Timestamps: YES", r"key=tune, units=Hz",
                r"key=mode, default=none, type=string, options=\(none, C, U, L, A, F, E\)",
                r"gateware=placeholder: this build cannot bring up a real instrument",
                r"gateware_sha256=[0-9a-f]{64}\n", r"driver_library=/\S*/libftd2xx\.so",

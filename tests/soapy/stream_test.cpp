@@ -1,5 +1,5 @@
 // The "zef" driver's receive stream against the simulated instrument's test
-// pattern: fragments, formats, timeouts and the overflow mark.
+// pattern: fragments, formats, timeouts, the overflow mark and the time.
 #include "soapy_fixture.h"
 
 #include <SoapySDR/Formats.hpp>
@@ -144,6 +144,34 @@ TEST_F(SoapyStream, PausedReaderGetsOneOverflowThenConsecutiveBlocks) {
     }
 }
 
+TEST_F(SoapyStream, HardwareTimeIsTheStreamsAndRunsJustAheadOfTheReads) {
+    SoapySDR::Device& device = open();
+    EXPECT_TRUE(device.hasHardwareTime(""));
+    EXPECT_FALSE(device.hasHardwareTime("gps"));
+    EXPECT_THROW((void)device.getHardwareTime("gps"), std::invalid_argument);
+    EXPECT_EQ(device.getHardwareTime(), 0) << "no stream yet";
+    zefsim_set_timing(ZEFSIM_REALTIME);
+    stream_ = device.setupStream(SOAPY_SDR_RX, SOAPY_SDR_CS16, {0}, {});
+    ASSERT_EQ(device.activateStream(stream_), 0);
+    std::vector<std::int16_t> buffer;
+    int flags = 0;
+    long long previous = 0;
+    for (int block = 0; block < 30; ++block) {
+        ASSERT_EQ(read(buffer, 512, flags), 512);
+        const long long now = device.getHardwareTime();
+        EXPECT_GE(now, timeNs_ + timeOf(512)) << "what was read lies in the past";
+        EXPECT_LE(now, timeNs_ + timeOf(8 * 512)) << "a reader that keeps up is close behind";
+        EXPECT_GE(now, previous) << "never backwards";
+        previous = now;
+    }
+    ASSERT_EQ(device.deactivateStream(stream_), 0);
+    const long long stopped = device.getHardwareTime();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(device.getHardwareTime(), stopped) << "stands still while inactive";
+    ASSERT_EQ(device.activateStream(stream_), 0);
+    EXPECT_LE(device.getHardwareTime(), timeOf(2 * 512)) << "counts from the activation again";
+}
+
 // Read until something other than a timeout comes, for at most `seconds`.
 int readPast(const std::function<int()>& read, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -179,6 +207,7 @@ TEST_F(SoapyStream, PulledCableIsReportedOnceAndTheStreamResumesAfterTheReplug) 
     EXPECT_EQ(patternValue(buffer.data(), 0) % 512U, 0U) << "a fresh stream after the reload";
     // Away for more than the half second of detection and waiting.
     EXPECT_GT(timeNs_, 450000000) << "the time jumps by the outage";
+    EXPECT_GE(device_->getHardwareTime(), timeNs_ + timeOf(512)) << "and so does the device's";
     EXPECT_EQ(simCounters().configs_accepted, 2U);
     EXPECT_EQ(log.count(SOAPY_SDR_INFO, "ZEF418: the instrument is back after"), 1U);
     EXPECT_EQ(log.count(SOAPY_SDR_WARNING, "lost the instrument"), 1U);

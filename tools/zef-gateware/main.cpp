@@ -18,14 +18,34 @@ constexpr int kRefused = 1;
 constexpr int kUsage = 2;
 
 const char* const kUsageText =
-    "usage: zef-gateware show PLUGIN\n"
-    "       zef-gateware embed PLUGIN IMAGE [-o OUT]\n"
+    "Usage: zef-gateware show PLUGIN\n"
+    "  or:  zef-gateware embed PLUGIN IMAGE [-o OUT]\n"
+    "Shows and replaces the FPGA image (the gateware) inside a built ExtIO_Zef\n"
+    "plug-in: ExtIO_Zef.dll (32- or 64-bit), ExtIO_Zef.so or the SoapySDR module\n"
+    "libzefSupport.so.\n"
     "\n"
-    "show   prints which FPGA image the plug-in file (ExtIO_Zef.dll, ExtIO_Zef.so or\n"
-    "       libzefSupport.so) carries: placeholder or not, length, SHA-256, IDCODE.\n"
-    "embed  puts IMAGE, the instrument's gateware (raw .bin, or a Xilinx .bit file\n"
-    "       whose header is stripped), into the plug-in file, or into a copy named\n"
-    "       OUT. The file is replaced only when everything checked out.\n";
+    "Commands:\n"
+    "  show PLUGIN          prints which image the file carries: placeholder or\n"
+    "                       not, length, SHA-256 and the Spartan-6 IDCODE\n"
+    "  embed PLUGIN IMAGE   puts IMAGE, the instrument's gateware (a raw .bin\n"
+    "                       stream, or a Xilinx .bit file whose header is\n"
+    "                       stripped), into the file; it is replaced only when\n"
+    "                       everything checked out\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT     embed into a copy named OUT instead\n"
+    "  -h, --help           show this help and exit\n"
+    "      --version        show the version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0 done; 1 refused (an image that is too long, has another IDCODE or a\n"
+    "  truncated .bit header, a file that is not a plug-in, or one that cannot\n"
+    "  be read or written); 2 usage error.\n"
+    "\n"
+    "Examples:\n"
+    "  $ zef-gateware show ExtIO_Zef.dll\n"
+    "  $ zef-gateware embed ExtIO_Zef.dll gateware.bit\n"
+    "  $ zef-gateware embed libzefSupport.so gateware.bin -o with-gateware.so\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "zef-gateware: %s\n", message.c_str());
@@ -122,6 +142,10 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
         std::fputs(kUsageText, stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::puts("zef-gateware " ZEF_GATEWARE_VERSION);
         return 0;
     }
     std::fputs(kUsageText, stderr);

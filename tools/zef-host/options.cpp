@@ -31,10 +31,22 @@ bool toHertz(double value, std::int32_t& out) {
 
 ParseResult parseOptions(int argc, char** argv) {
     HostOptions o;
+    // Named here, not after argv[0], so that the help (and the manual page
+    // made from it) reads the same wherever the program lies.
     CLI::App app{"zef-host: drives an ExtIO plug-in the way SDR programs do and records its "
                  "I/Q samples.\nProgress goes to stderr; the summary to stdout (stderr when "
-                 "stdout carries samples)."};
+                 "stdout carries samples).",
+                 "zef-host"};
     app.set_version_flag("--version", std::string("zef-host ") + ZEF_HOST_VERSION);
+    app.footer("Exit status:\n"
+               "  0 done (also on Ctrl-C after samples arrived; the file is still valid);\n"
+               "  1 error (unwritable path, full disk, incomplete plug-in); 2 usage error;\n"
+               "  3 no samples within --timeout, with the likely causes named.\n"
+               "\n"
+               "Examples:\n"
+               "  $ zef-host --driver sim --lo 7.05M --seconds 5 -o rec.wav\n"
+               "  $ zef-host --lo 14070k --samples 1000000 -o rec.sigmf-meta\n"
+               "  $ zef-host --driver sim -q --seconds 10 -o - | other-sdr-tool");
 
     double lo = o.loFrequency;
     std::optional<double> tune;

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -25,6 +26,17 @@ constexpr std::size_t kRingPairs = std::size_t{1} << 18U; // four seconds at 651
 constexpr std::size_t kChunkPairs = 8192;
 constexpr std::uint32_t kIdleSleepMs = 5;
 constexpr std::uint64_t kProgressEveryUs = 1000000;
+
+// Below the working directory a path is shown relative to it, so that the
+// banner reads the same on every machine.
+std::string shownPath(const std::string& path) {
+    std::error_code ec;
+    const auto relative = std::filesystem::relative(path, ec);
+    if (ec || relative.empty() || *relative.begin() == "..") {
+        return path;
+    }
+    return relative.string();
+}
 
 void fail(const std::string& message) {
     std::fprintf(stderr, "zef-host: %s\n", message.c_str());
@@ -182,7 +194,7 @@ bool startPlugin(const ExtioExports& call, const HostOptions& options, const Ses
     if (!options.quiet) {
         std::fprintf(stderr,
                      "Plug-in %s: \"%s\", model \"%s\", hardware type %d (driver: %s%s%s)\n",
-                     paths.plugin.c_str(), name, model, type, paths.driverName.c_str(),
+                     shownPath(paths.plugin).c_str(), name, model, type, paths.driverName.c_str(),
                      paths.driverLibrary.empty() ? "" : ", ", paths.driverLibrary.c_str());
     }
     if (!initialised) {
