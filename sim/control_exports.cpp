@@ -2,6 +2,7 @@
 #include "sim/device_frames.h"
 #include "sim/sim_state.h"
 #include "sim/starting_state.h"
+#include "sim/wire.h"
 #include "sim/zef_sim.h"
 
 #include <algorithm>
@@ -76,6 +77,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_timing(int timing) {
     const std::uint64_t now = zef::platform::nowMicroseconds();
     for (const auto& port : state.ports) {
         port->wireClockUs = now;
+        zef::sim::restartReceive(*port, now);
         if (!port->dead()) {
             port->device->instrument.restartClock(now);
         }
@@ -153,6 +155,20 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_gateware_startup_ms(uint32_t ms) {
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     state.env.gatewareStartupMs = ms;
+}
+
+ZEFSIM_API void ZEFSIM_CALL zefsim_set_transfer_size(uint32_t bytes) {
+    zef::sim::controlTookOver();
+    SimState& state = simState();
+    zef::platform::LockGuard guard(state.lock);
+    state.env.transferBytes = zef::sim::validTransferBytes(bytes);
+}
+
+ZEFSIM_API void ZEFSIM_CALL zefsim_set_receive_capacity(uint32_t bytes) {
+    zef::sim::controlTookOver();
+    SimState& state = simState();
+    zef::platform::LockGuard guard(state.lock);
+    state.env.receiveCapacity = zef::sim::validReceiveCapacity(bytes);
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_unplug(int index) {

@@ -49,15 +49,38 @@ std::uint64_t send(SimState& state, Port& port, const std::uint8_t* bytes, DWORD
 
 } // namespace
 
+// Real time: asked for more than is queued, it waits for more up to the read
+// time-out, then returns what it has, as FTDI's driver does.
 FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD size, DWORD* got) {
-    return onPort(handle, nullptr, [&](SimState& state, Port& port) -> FT_STATUS {
-        if (got == nullptr || (buffer == nullptr && size > 0)) {
-            return FT_INVALID_PARAMETER;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    std::uint64_t deadlineUs = 0;
+    bool valid = false;
+    bool wait = false;
+    FT_STATUS status = FT_OK;
+    do {
+        if (wait) {
+            platform::sleepMs(1);
         }
-        pump(state.env, port, platform::nowMicroseconds());
-        *got = clampToDword(port.rx.take(static_cast<std::uint8_t*>(buffer), size));
-        return FT_OK;
-    });
+        status = onPort(handle, nullptr, [&](SimState& state, Port& port) -> FT_STATUS {
+            if (got == nullptr || (buffer == nullptr && size > 0)) {
+                return FT_INVALID_PARAMETER;
+            }
+            const std::uint64_t now = platform::nowMicroseconds();
+            if (!valid) {
+                valid = true;
+                deadlineUs = now + std::uint64_t{port.readTimeoutMs} * 1000U;
+            }
+            pump(state.env, port, now);
+            done += port.rx.take(out + done, size - done);
+            wait = done < size && state.env.timing == ZEFSIM_REALTIME && now < deadlineUs;
+            return FT_OK;
+        });
+    } while (status == FT_OK && wait);
+    if (valid) {
+        *got = clampToDword(done);
+    }
+    return status;
 }
 
 FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD size, DWORD* written) {
@@ -116,18 +139,24 @@ FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eve
 FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
     const CallLine line = callLine("FT_SetBitMode 0x%02X %u", unsigned{mask}, unsigned{mode});
     return onPort(handle, &line, [mask, mode](SimState& state, Port& port) -> FT_STATUS {
+        const std::uint64_t now = platform::nowMicroseconds();
+        catchUp(state.env, port, now);
         if (port.lines.setBitMode(port.device->instrument, state.env, mask, mode)) {
-            port.wireClockUs = platform::nowMicroseconds();
+            port.wireClockUs = now;
         }
+        updateReceiveHold(port, now);
         return FT_OK;
     });
 }
 
 FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
     const CallLine line = callLine("FT_Purge 0x%02X", mask);
-    return onPort(handle, &line, [mask](SimState&, Port& port) -> FT_STATUS {
+    return onPort(handle, &line, [mask](SimState& state, Port& port) -> FT_STATUS {
         if ((mask & FT_PURGE_RX) != 0) {
+            const std::uint64_t now = platform::nowMicroseconds();
+            catchUp(state.env, port, now);
             port.rx.clear();
+            restartReceive(port, now); // the bridge's buffer and the transfer go too
         }
         if ((mask & FT_PURGE_TX) != 0) {
             port.txBusyUntilUs = 0;
@@ -138,8 +167,11 @@ FT_STATUS purge(FT_HANDLE handle, ULONG mask) {
 
 FT_STATUS stopInTask(FT_HANDLE handle) {
     const CallLine line = callLine("FT_StopInTask");
-    return onPort(handle, &line, [](SimState&, Port& port) -> FT_STATUS {
+    return onPort(handle, &line, [](SimState& state, Port& port) -> FT_STATUS {
+        const std::uint64_t now = platform::nowMicroseconds();
+        catchUp(state.env, port, now);
         port.inTaskStopped = true;
+        updateReceiveHold(port, now);
         return FT_OK;
     });
 }
@@ -147,8 +179,10 @@ FT_STATUS stopInTask(FT_HANDLE handle) {
 FT_STATUS restartInTask(FT_HANDLE handle) {
     const CallLine line = callLine("FT_RestartInTask");
     return onPort(handle, &line, [](SimState&, Port& port) -> FT_STATUS {
+        const std::uint64_t now = platform::nowMicroseconds();
         port.inTaskStopped = false;
-        port.wireClockUs = platform::nowMicroseconds();
+        port.wireClockUs = now;
+        updateReceiveHold(port, now);
         return FT_OK;
     });
 }

@@ -1,11 +1,18 @@
 // Port set-up calls: recorded for the tests, otherwise accepted as a real
-// bridge would. The simulated wire keeps its 3 MBd whatever baud rate is set.
+// bridge would. In real time the baud rate and the latency timer set the
+// bridge's pace and the read time-out FT_Read's; fast timing ignores them.
 #include "sim/port_call.h"
 #include "sim/simulated_driver.h"
+#include "sim/wire.h"
+
+#include <algorithm>
 
 namespace zef::sim::driver {
 
 namespace {
+
+// The full-speed parts' UART tops out at 3 MBd.
+constexpr ULONG kMaxBaudRate = 3000000;
 
 FT_STATUS accept(SimState& /*state*/, Port& /*port*/) {
     return FT_OK;
@@ -22,15 +29,34 @@ FT_STATUS resetDevice(FT_HANDLE handle) {
 }
 
 FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baud) {
-    return logged(handle, callLine("FT_SetBaudRate %u", baud));
+    const CallLine line = callLine("FT_SetBaudRate %u", baud);
+    return onPort(handle, &line, [baud](SimState& state, Port& port) -> FT_STATUS {
+        if (baud == 0) {
+            return FT_INVALID_BAUD_RATE;
+        }
+        const std::uint64_t now = platform::nowMicroseconds();
+        catchUp(state.env, port, now);
+        port.bridge.setBaudRate(std::min<ULONG>(baud, kMaxBaudRate), now);
+        return FT_OK;
+    });
 }
 
 FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
-    return logged(handle, callLine("FT_SetTimeouts %u %u", readMs, writeMs));
+    const CallLine line = callLine("FT_SetTimeouts %u %u", readMs, writeMs);
+    return onPort(handle, &line, [readMs](SimState&, Port& port) -> FT_STATUS {
+        port.readTimeoutMs = readMs;
+        return FT_OK;
+    });
 }
 
 FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR milliseconds) {
-    return logged(handle, callLine("FT_SetLatencyTimer %u", unsigned{milliseconds}));
+    const CallLine line = callLine("FT_SetLatencyTimer %u", unsigned{milliseconds});
+    return onPort(handle, &line, [milliseconds](SimState& state, Port& port) -> FT_STATUS {
+        const std::uint64_t now = platform::nowMicroseconds();
+        catchUp(state.env, port, now);
+        port.bridge.setLatencyTimer(milliseconds, now);
+        return FT_OK;
+    });
 }
 
 FT_STATUS cyclePort(FT_HANDLE handle) {

@@ -51,6 +51,20 @@ class FrameTimes {
     std::array<Slot, kKept> slots_{};
 };
 
+// The driver's receive side in real time (sim/receive_transfers.h).
+// FTDI's defaults: 4096-byte IN transfers, and FT_Read's time-out before
+// FT_SetTimeouts (FT_DEFAULT_RX_TIMEOUT in ftd2xx.h).
+inline constexpr std::size_t kDefaultTransferBytes = 4096;
+inline constexpr std::size_t kMinTransferBytes = 64;
+inline constexpr std::size_t kMaxTransferBytes = 65536;
+inline constexpr std::uint32_t kDefaultReadTimeoutMs = 300;
+// FTDI does not publish the size of its driver's buffer. Fifteen seconds of
+// the instrument's stream: only a reader that has stopped loses bytes, and
+// the counter says so.
+inline constexpr std::size_t kDefaultReceiveCapacity = std::size_t{4} << 20U;
+inline constexpr std::size_t kMinReceiveCapacity = 4096;
+inline constexpr std::size_t kMaxReceiveCapacity = std::size_t{64} << 20U;
+
 inline constexpr std::uint64_t kFaultSeed = 0x5A5A0001;
 inline constexpr std::uint64_t kNoiseSeed = 0x5A5A0002;
 
@@ -62,6 +76,8 @@ struct Environment {
     std::array<std::uint8_t, 64> calibrationB{};
     Faults faults;
     std::uint32_t gatewareStartupMs = 0;
+    std::size_t transferBytes = kDefaultTransferBytes;
+    std::size_t receiveCapacity = kDefaultReceiveCapacity;
     zefsim_counters counters{};
     Prng faultRng{kFaultSeed};
     Prng noiseRng{kNoiseSeed};

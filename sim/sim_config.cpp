@@ -206,6 +206,22 @@ std::string apply(SimConfig& config, std::string_view key, std::string_view valu
         config.gatewareStartupMs = static_cast<std::uint32_t>(*ms);
         return {};
     }
+    if (key == "transfer_size") {
+        const auto bytes = whole(value, kMaxTransferBytes);
+        if (!bytes || *bytes < kMinTransferBytes || *bytes % kMinTransferBytes != 0) {
+            return "expected a multiple of 64 from 64 to 65536";
+        }
+        config.transferBytes = static_cast<std::uint32_t>(*bytes);
+        return {};
+    }
+    if (key == "receive_capacity") {
+        const auto bytes = whole(value, kMaxReceiveCapacity);
+        if (!bytes || *bytes < kMinReceiveCapacity) {
+            return "expected bytes from 4096 to 67108864";
+        }
+        config.receiveCapacity = static_cast<std::uint32_t>(*bytes);
+        return {};
+    }
     if (key == "calibration_a" || key == "calibration_b") {
         const auto block = calibrationBlock(value);
         if (!block) {

@@ -17,12 +17,16 @@
 //   write_limit, fail_writes, zero_writes = COUNT
 //   never_ready, never_ack = yes | no
 //   gateware_startup_ms = COUNT                  0 to 60000
+//   transfer_size = BYTES    the driver's USB transfers, status bytes
+//            included: a multiple of 64 from 64 to 65536
+//   receive_capacity = BYTES                     4096 to 67108864 (64 MiB)
 //
 // Without a file: one "ZEF418" at 0x2101, real time, a carrier of amplitude
 // 16384 at 1 kHz above the LO, a gateware that needs 20 ms after its start
-// command.
+// command, 4096-byte transfers and a 4 MiB receive buffer.
 #pragma once
 
+#include "sim/environment.h"
 #include "sim/zef_sim.h"
 
 #include <array>
@@ -59,6 +63,8 @@ struct SimConfig {
     std::optional<std::array<std::uint8_t, 64>> calibrationB;
     std::vector<std::pair<int, double>> faults; // zefsim_fault, value
     std::uint32_t gatewareStartupMs = kDefaultGatewareStartupMs;
+    std::uint32_t transferBytes = kDefaultTransferBytes;
+    std::uint32_t receiveCapacity = kDefaultReceiveCapacity;
 };
 
 // Reads `text`; each bad line adds one message naming `source` and the line

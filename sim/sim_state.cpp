@@ -9,8 +9,10 @@ namespace zef::sim {
 
 namespace {
 
-// Keeps the queues moving between driver calls, as the USB side of a real
-// driver does, and wakes the registered events.
+// The driver's own thread: keeps the receive side moving between calls, as
+// the USB side of a real driver does, and wakes the registered events. Its
+// pace costs nothing in accuracy: the bridge and the transfers follow the
+// clock, so a late wake only delivers later what was due.
 class Producer final : public platform::Thread {
   protected:
     void runLoop() override {
@@ -21,6 +23,7 @@ class Producer final : public platform::Thread {
                 const std::uint64_t now = platform::nowMicroseconds();
                 for (const auto& port : state.ports) {
                     pump(state.env, *port, now);
+                    signalEvents(state.env, *port);
                 }
             }
             platform::sleepMs(1);
@@ -79,6 +82,7 @@ Port& openPort(SimState& state, DeviceSlot& device, std::uint64_t nowUs) {
     port->token = state.nextToken++;
     port->device = &device;
     port->wireClockUs = nowUs;
+    restartReceive(*port, nowUs);
     device.port = port.get();
     device.instrument.attach(nowUs);
     state.ports.push_back(std::move(port));

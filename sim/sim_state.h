@@ -7,6 +7,8 @@
 #include "sim/call_log.h"
 #include "sim/environment.h"
 #include "sim/instrument.h"
+#include "sim/receive_transfers.h"
+#include "sim/usb_bridge.h"
 
 #include "platform/platform.h"
 #include "usb_func/d2xx_types.h"
@@ -38,8 +40,15 @@ struct Port {
     bool inTaskStopped = false;
     void* event = nullptr;
     std::uint32_t eventMask = 0;
-    ByteQueue rx;
-    std::uint64_t wireClockUs = 0;   // real time: the wire has moved bytes up to here
+    ByteQueue rx;                  // fast timing's receive buffer
+    std::uint64_t wireClockUs = 0; // fast timing: the wire has moved bytes up to here
+    // Real time: the bridge's packets, the driver's transfers and receive
+    // buffer, and the completed transfers whose event the driver's thread
+    // has yet to signal.
+    UsbBridge bridge;
+    ReceiveTransfers transfers;
+    std::size_t unsignalled = 0;
+    std::uint32_t readTimeoutMs = kDefaultReadTimeoutMs;
     std::uint64_t txBusyUntilUs = 0; // real time: when bit-bang output drains
 
     [[nodiscard]] bool dead() const { return device == nullptr; }

@@ -81,6 +81,8 @@ void apply(const SimConfig& config) {
         zefsim_set_fault(fault, value);
     }
     zefsim_set_gateware_startup_ms(config.gatewareStartupMs);
+    zefsim_set_transfer_size(config.transferBytes);
+    zefsim_set_receive_capacity(config.receiveCapacity);
     SimState& state = simState();
     platform::LockGuard guard(state.lock);
     state.env.signal.followsLo = config.carrierFollowsLo;

@@ -71,49 +71,71 @@ Moved transfer(Environment& env, Port& port, std::size_t budget, std::uint64_t n
     return moved;
 }
 
+void signalReceived(Environment& env, const Port& port) {
+    if (port.event == nullptr || (port.eventMask & d2xx::FT_EVENT_RXCHAR) == 0) {
+        return;
+    }
+    if (signalDriverEvent(port.event)) {
+        ++env.counters.events_signalled;
+    } else {
+        ++env.counters.event_signal_failures;
+    }
+}
+
+void pumpFast(Environment& env, Port& port, std::uint64_t nowUs) {
+    Instrument& instrument = port.device->instrument;
+    const bool receiving = !port.lines.bitBang && !port.inTaskStopped;
+    while (receiving && instrument.streaming() &&
+           port.rx.size() + instrument.pendingBytes() < kFastBacklogBytes) {
+        instrument.produceNext(env);
+    }
+    if (!receiving) {
+        port.wireClockUs = nowUs;
+        return;
+    }
+    const Moved moved = transfer(env, port, std::numeric_limits<std::size_t>::max(), nowUs);
+    if (moved.arrived > 0) {
+        signalReceived(env, port);
+    }
+}
+
 } // namespace
 
 void pump(Environment& env, Port& port, std::uint64_t nowUs) {
     if (port.dead()) {
         return;
     }
-    Instrument& instrument = port.device->instrument;
-    instrument.advance(env, nowUs);
-    const bool fast = env.timing == ZEFSIM_FAST;
-    const bool receiving = !port.lines.bitBang && !port.inTaskStopped;
-    if (fast) {
-        while (receiving && instrument.streaming() &&
-               port.rx.size() + instrument.pendingBytes() < kFastBacklogBytes) {
-            instrument.produceNext(env);
-        }
-    } else {
-        instrument.produceDue(env, nowUs);
-    }
-    if (!receiving) {
-        port.wireClockUs = nowUs;
+    port.device->instrument.advance(env, nowUs);
+    if (env.timing == ZEFSIM_FAST) {
+        pumpFast(env, port, nowUs);
         return;
     }
-    std::size_t budget = std::numeric_limits<std::size_t>::max();
-    if (!fast) {
-        const std::uint64_t elapsed = nowUs > port.wireClockUs ? nowUs - port.wireClockUs : 0;
-        budget = static_cast<std::size_t>(elapsed * kWireBytesPerSecond / 1000000U);
+    port.transfers.setTransferBytes(env.transferBytes);
+    port.transfers.setCapacity(env.receiveCapacity);
+    port.unsignalled +=
+        port.transfers.advance(port.bridge, port.device->instrument, env, nowUs, port.rx);
+}
+
+void signalEvents(Environment& env, Port& port) {
+    for (; port.unsignalled > 0; --port.unsignalled) {
+        signalReceived(env, port);
     }
-    const Moved moved = transfer(env, port, budget, nowUs);
-    if (!fast) {
-        if (moved.wire < budget) {
-            port.wireClockUs = nowUs; // the line went idle: no credit builds up
-        } else {
-            port.wireClockUs += moved.wire * 1000000U / kWireBytesPerSecond;
-        }
+}
+
+void restartReceive(Port& port, std::uint64_t nowUs) {
+    port.bridge.restart(nowUs);
+    port.transfers.clear();
+    port.unsignalled = 0;
+}
+
+void catchUp(Environment& env, Port& port, std::uint64_t nowUs) {
+    if (env.timing != ZEFSIM_FAST) {
+        pump(env, port, nowUs);
     }
-    if (moved.arrived > 0 && port.event != nullptr &&
-        (port.eventMask & d2xx::FT_EVENT_RXCHAR) != 0) {
-        if (signalDriverEvent(port.event)) {
-            ++env.counters.events_signalled;
-        } else {
-            ++env.counters.event_signal_failures;
-        }
-    }
+}
+
+void updateReceiveHold(Port& port, std::uint64_t nowUs) {
+    port.bridge.hold(port.lines.bitBang || port.inTaskStopped, nowUs);
 }
 
 } // namespace zef::sim

@@ -38,8 +38,11 @@ enum zefsim_signal {
 };
 
 enum zefsim_timing {
-    ZEFSIM_FAST = 0,    /* frames produced as fast as they are read */
-    ZEFSIM_REALTIME = 1 /* bytes become readable at the wire rate */
+    ZEFSIM_FAST = 0, /* frames produced as fast as they are read */
+    /* the instrument's rate, through a bridge and driver that behave as
+     * FTDI's do (zefsim_set_transfer_size); FT_Read waits up to its read
+     * time-out (FT_SetTimeouts, 300 ms until set) for what is not queued */
+    ZEFSIM_REALTIME = 1
 };
 
 enum zefsim_fault {
@@ -77,6 +80,11 @@ struct zefsim_counters {
     /* sample frames the gateware never sent because its output FIFO was
      * full: the line is slower than the samples (a baud rate below 3 MBd) */
     uint64_t sample_frames_overrun;
+    /* real time: USB transfers that completed with data bytes, each one
+     * registered-event signal */
+    uint64_t rx_transfers;
+    /* real time: data bytes lost because the receive buffer was full */
+    uint64_t rx_overflow_bytes;
 };
 
 /* Back to the initial state: no devices, no faults, counters zero, fast
@@ -106,6 +114,21 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_fault(int fault, double value);
  * that arrives before it is lost (counted as settings_unheard). 0 (the
  * initial state): at once. */
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_gateware_startup_ms(uint32_t ms);
+
+/* The driver's receive side in real time. The bridge sends 64-byte USB
+ * packets (two status bytes, up to 62 data bytes) at the baud rate and
+ * latency timer the program sets with FT_SetBaudRate and FT_SetLatencyTimer
+ * (9600 Bd and 16 ms until it does). The driver collects them into IN
+ * transfers of `bytes` bytes, status bytes included, as FT_SetUSBParameters
+ * counts them: a multiple of 64 from 64 to 65536, 4096 by default. A
+ * transfer completes when it is full or a short packet ends it; only then do
+ * its data bytes become readable, and the registered event is signalled once
+ * for it, from the driver's own thread. */
+ZEFSIM_API void ZEFSIM_CALL zefsim_set_transfer_size(uint32_t bytes);
+/* The receive buffer's size in data bytes, 4096 to 64 MiB (4 MiB by
+ * default); bytes that find it full are lost and counted as
+ * rx_overflow_bytes. */
+ZEFSIM_API void ZEFSIM_CALL zefsim_set_receive_capacity(uint32_t bytes);
 
 /* Cable pull: calls on the open handle fail with FT_IO_ERROR and the device
  * leaves the list until it is replugged. Replug brings it back unconfigured. */

@@ -44,7 +44,9 @@ TEST(SimConfigFile, EverySettingOnce) {
                                        "corrupt_rate = 0.25\n"
                                        "fail_writes = 3\n"
                                        "never_ack = yes\n"
-                                       "gateware_startup_ms = 150\n",
+                                       "gateware_startup_ms = 150\n"
+                                       "transfer_size = 16384\n"
+                                       "receive_capacity = 65536\n",
                                    messages);
     EXPECT_TRUE(messages.empty()) << messages.front();
     ASSERT_EQ(config.devices.size(), 2U);
@@ -68,6 +70,8 @@ TEST(SimConfigFile, EverySettingOnce) {
         {ZEFSIM_CORRUPT_RATE, 0.25}, {ZEFSIM_FAIL_WRITES, 3.0}, {ZEFSIM_NEVER_ACK, 1.0}};
     EXPECT_EQ(config.faults, faults);
     EXPECT_EQ(config.gatewareStartupMs, 150U);
+    EXPECT_EQ(config.transferBytes, 16384U);
+    EXPECT_EQ(config.receiveCapacity, 65536U);
 }
 
 TEST(SimConfigFile, BadLinesAreNamedAndSkipped) {
@@ -88,6 +92,9 @@ TEST(SimConfigFile, BadLinesAreNamedAndSkipped) {
         {"write_limit = -1", "expected a whole number"},
         {"signal =", "no value"},
         {"gateware_startup_ms = 60001", "expected milliseconds from 0 to 60000"},
+        {"transfer_size = 4000", "expected a multiple of 64 from 64 to 65536"},
+        {"transfer_size = 131072", "expected a multiple of 64"},
+        {"receive_capacity = 1000", "expected bytes from 4096 to 67108864"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> messages;

@@ -36,6 +36,16 @@ class SimTest : public ::testing::Test {
         return handle;
     }
 
+    // Real time, with the port set up as the plug-in sets it: 3 MBd and a
+    // 2 ms latency timer (the bridge starts at 9600 Bd and 16 ms).
+    static FT_HANDLE openRealtime() {
+        zefsim_set_timing(ZEFSIM_REALTIME);
+        const FT_HANDLE handle = addAndOpen();
+        EXPECT_EQ(FT_SetBaudRate(handle, 3000000), 0U);
+        EXPECT_EQ(FT_SetLatencyTimer(handle, 2), 0U);
+        return handle;
+    }
+
     static FT_STATUS writeAll(FT_HANDLE h, const Bytes& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {

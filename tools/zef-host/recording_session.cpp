@@ -60,7 +60,9 @@ std::vector<std::pair<std::string, std::uint64_t>> simulatorCounters(const zefsi
             {"closed_handle_calls", c.closed_handle_calls},
             {"event_signal_failures", c.event_signal_failures},
             {"settings_unheard", c.settings_unheard},
-            {"sample_frames_overrun", c.sample_frames_overrun}};
+            {"sample_frames_overrun", c.sample_frames_overrun},
+            {"rx_transfers", c.rx_transfers},
+            {"rx_overflow_bytes", c.rx_overflow_bytes}};
 }
 
 void explainSilence(double timeout, const SimulatedInstrument* sim) {
