@@ -140,6 +140,11 @@ SettingsFrame buildSettingsFrame(const SettingsInputs& inputs) {
 
 void sendSettingsFrame(const platform::Thread& worker) {
     const LinkSession link = currentLink();
+    // A reopen after the worker chose this job: the new device is not
+    // configured yet, and its load raises settingsChanged again.
+    if (deviceState.configNeeded.load()) {
+        return;
+    }
     // A lost preamble costs only the acknowledgement, so its status is not kept.
     writeToDevice(link, kSettingsPreamble.data(), kSettingsPreamble.size(), false);
     const SettingsFrame frame = buildSettingsFrame(currentInputs());
@@ -152,11 +157,14 @@ void sendSettingsFrame(const platform::Thread& worker) {
     // Lowered only after the write, so an acknowledgement already queued in
     // the driver also ends the wait.
     deviceState.settingsAcked.store(false);
-    // A terminate request also ends the wait, so CloseHW does not sit out
-    // the remaining sleeps.
+    // A terminate request or a reopen also ends the wait, so neither sits
+    // out the remaining sleeps.
     awaitAcknowledgement(
         [&worker] { parserPass(worker); },
-        [&worker] { return deviceState.settingsAcked.load() || worker.terminateRequested(); },
+        [&worker, link] {
+            return deviceState.settingsAcked.load() || worker.terminateRequested() ||
+                   link != currentLink();
+        },
         platform::sleepMs);
 }
 
