@@ -231,7 +231,8 @@ int main(int argc, char** argv) {
     const double wall = static_cast<double>(nowMicroseconds() - wallBefore) / 1e6;
     const double callbackShare = static_cast<double>(callbackCpuNs.load()) / 1e9 / wall;
     const double cpuShare =
-        static_cast<double>(zef::deviceState.worker.load()->cpuMicroseconds() - cpuBefore) / 1e6 / wall;
+        static_cast<double>(zef::deviceState.worker.load()->cpuMicroseconds() - cpuBefore) / 1e6 /
+        wall;
     const double eventsPerSecond =
         static_cast<double>(counters().events_signalled - eventsBefore) / wall;
     const std::uint64_t streamingAllocations = allocations.load() - allocBefore;

@@ -159,13 +159,12 @@ void sendSettingsFrame(const platform::Thread& worker) {
     deviceState.settingsAcked.store(false);
     // A terminate request or a reopen also ends the wait, so neither sits
     // out the remaining sleeps.
-    awaitAcknowledgement(
-        [&worker] { parserPass(worker); },
-        [&worker, link] {
-            return deviceState.settingsAcked.load() || worker.terminateRequested() ||
-                   link != currentLink();
-        },
-        platform::sleepMs);
+    awaitAcknowledgement([&worker] { parserPass(worker); },
+                         [&worker, link] {
+                             return deviceState.settingsAcked.load() ||
+                                    worker.terminateRequested() || link != currentLink();
+                         },
+                         platform::sleepMs);
 }
 
 } // namespace zef
