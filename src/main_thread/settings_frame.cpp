@@ -96,7 +96,12 @@ SettingsInputs currentInputs() {
 // as the write, so a stale one never overwrites the result of a newer open.
 FT_STATUS writeToDevice(LinkSession link, const std::uint8_t* bytes, std::size_t size,
                         bool keepStatus) {
-    return onLink(link, [&](FT_HANDLE handle) {
+    return onLink(link, [&](FT_HANDLE handle) -> FT_STATUS {
+        // Raised in the same hold of the lock as a new session: that device
+        // is not configured yet, and its load raises settingsChanged again.
+        if (deviceState.configNeeded.load()) {
+            return FT_INVALID_HANDLE;
+        }
         DWORD written = 0;
         const FT_STATUS status = FT_Write(handle, bytes, static_cast<DWORD>(size), &written);
         if (keepStatus) {
@@ -140,19 +145,14 @@ SettingsFrame buildSettingsFrame(const SettingsInputs& inputs) {
 
 void sendSettingsFrame(const platform::Thread& worker) {
     const LinkSession link = currentLink();
-    // A reopen after the worker chose this job: the new device is not
-    // configured yet, and its load raises settingsChanged again.
-    if (deviceState.configNeeded.load()) {
-        return;
-    }
     // A lost preamble costs only the acknowledgement, so its status is not kept.
     writeToDevice(link, kSettingsPreamble.data(), kSettingsPreamble.size(), false);
     const SettingsFrame frame = buildSettingsFrame(currentInputs());
     if (writeToDevice(link, frame.data(), frame.size(), true) == FT_OK) {
         noteSettingsSent(frame);
     }
-    if (link != currentLink()) {
-        return; // closed or replaced meanwhile: nothing will answer
+    if (link != currentLink() || deviceState.configNeeded.load()) {
+        return; // closed, replaced or not configured: nothing will answer
     }
     // Lowered only after the write, so an acknowledgement already queued in
     // the driver also ends the wait.

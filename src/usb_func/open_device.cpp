@@ -20,13 +20,15 @@ LinkSession beginLink() {
     return lastLink;
 }
 
-// Before the worker can reach the new handle, so that it neither sends to
-// nor reads from a device that is not configured yet, and the load's ready
-// wait waits for this device's ready status rather than the previous one's.
+// In the open's hold of the lock, before the worker can use the new handle:
+// the load's ready wait then waits for this device's ready status, not the
+// previous one's, and nothing is sent to or read from the device before its
+// load. The load is asked for after the session begins, so that it takes
+// this session and not the closed one.
 void beginDeviceSession() {
     deviceState.deviceReady.store(false);
-    deviceState.configNeeded.store(true);
     beginLink();
+    deviceState.configNeeded.store(true);
 }
 
 // The handle is forgotten too, so nothing can pick it up again.
