@@ -57,6 +57,7 @@ class DllHostSequences : public testing::Test {
     void SetUp() override {
         zefsim_reset();
         zefsim_add_device("ZEF418", 0x2101, 0, 0);
+        SetUnhandledExceptionFilter(&zef::test::exitOnCrash);
         holdAfterClose = false;
         hostFreed = false;
         threads_ = threadsInProcess();
