@@ -6,8 +6,14 @@
 #include "usb_func/driver_table.h"
 #include "usb_func/open_device.h"
 
-#include <cstdlib>
 #include <cstring>
+
+#if !defined(_WIN32)
+extern "C" {
+extern void* __dso_handle;
+int __cxa_atexit(void (*function)(void*), void* argument, void* module);
+}
+#endif
 
 namespace zef {
 
@@ -46,7 +52,7 @@ void wakeWorker() {
 }
 
 #if !defined(_WIN32)
-void closeAtExit() {
+void closeAtExit(void* /*unused*/) {
     try {
         closeHW();
     } catch (...) { // NOLINT(bugprone-empty-catch): exit goes on regardless
@@ -56,11 +62,13 @@ void closeAtExit() {
 // At exit the runtime ends the static objects of this library, and of the
 // driver it loaded, before this library's destructor function runs. A
 // handler registered once a driver is loaded runs before all of that, and
-// stops the worker while everything it uses is still there.
+// stops the worker while everything it uses is still there. It is bound to
+// this module, so an unload runs it and it never outlives our code (a
+// sanitizer's atexit would not bind it).
 void stopAtExit() {
     static bool registered = false; // under lifecycleLock
     if (!registered) {
-        registered = std::atexit(&closeAtExit) == 0;
+        registered = __cxa_atexit(&closeAtExit, nullptr, &__dso_handle) == 0;
     }
 }
 #else
