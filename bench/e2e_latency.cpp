@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
 
     // Steady streaming: sample latency, worker CPU, allocations.
     const std::uint64_t eventsBefore = counters().events_signalled;
-    const std::uint64_t cpuBefore = zef::deviceState.worker->cpuMicroseconds();
+    const std::uint64_t cpuBefore = zef::deviceState.worker.load()->cpuMicroseconds();
     // The unwinder loads its helpers on first use, not in the window.
     std::array<void*, 4> warmUp{};
     backtrace(warmUp.data(), static_cast<int>(warmUp.size()));
@@ -258,7 +258,8 @@ int main(int argc, char** argv) {
     const double wall = static_cast<double>(nowMicroseconds() - wallBefore) / 1e6;
     const double callbackShare = static_cast<double>(callbackCpuNs.load()) / 1e9 / wall;
     const double cpuShare =
-        static_cast<double>(zef::deviceState.worker->cpuMicroseconds() - cpuBefore) / 1e6 / wall;
+        static_cast<double>(zef::deviceState.worker.load()->cpuMicroseconds() - cpuBefore) / 1e6 /
+        wall;
     const double eventsPerSecond =
         static_cast<double>(counters().events_signalled - eventsBefore) / wall;
     const std::uint64_t streamingAllocations = allocations.load() - allocBefore;

@@ -46,8 +46,10 @@ struct StreamHub {
     std::uint64_t reportedTicks = 0; // the latest hardware time handed out
 };
 
-StreamHub hub;
-LinkWatch linkWatch;
+// Never destroyed: a program may exit without unmaking the device while the
+// worker or a reader still uses them.
+StreamHub& hub = *new StreamHub;
+LinkWatch& linkWatch = *new LinkWatch;
 
 // Blocks of 512 the instrument sent while it was away, judged by the clock.
 std::uint64_t blocksMissed(std::uint64_t gapUs) {

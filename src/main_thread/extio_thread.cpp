@@ -33,6 +33,9 @@ void workerPass(const platform::Thread& worker, const WorkerJobs& jobs, bool& lo
     DeviceState& state = deviceState;
     if (!state.configNeeded.load()) {
         jobs.waitForBytes(state.bridgeLibrary.load() ? kBridgeWaitMs : kPlainWaitMs);
+        if (worker.terminateRequested()) {
+            return; // CloseHW woke us: no job after it
+        }
     }
     // Lowered before the load, so a reopen during the load asks for another
     // one instead of being forgotten.
@@ -53,11 +56,15 @@ void workerPass(const platform::Thread& worker, const WorkerJobs& jobs, bool& lo
     jobs.parse(worker);
 }
 
-void ExtIO_Thread::runLoop() {
+void workerLoop(const platform::Thread& worker, const WorkerJobs& jobs) {
     bool loadAbandoned = false;
-    while (!terminateRequested()) {
-        workerPass(*this, kDeviceJobs, loadAbandoned);
+    while (!worker.terminateRequested()) {
+        workerPass(worker, jobs, loadAbandoned);
     }
+}
+
+void ExtIO_Thread::runLoop() {
+    workerLoop(*this, kDeviceJobs);
 }
 
 } // namespace zef

@@ -32,4 +32,7 @@ struct WorkerJobs {
 // for a new load) can help.
 void workerPass(const platform::Thread& worker, const WorkerJobs& jobs, bool& loadAbandoned);
 
+// Passes until the terminate request, which a pass sees after its wait.
+void workerLoop(const platform::Thread& worker, const WorkerJobs& jobs);
+
 } // namespace zef

@@ -146,6 +146,9 @@ bool waitUntilReady(const platform::Thread& worker, const FpgaLoaderWaits& waits
         if (worker.terminateRequested()) {
             return false;
         }
+        if (loadLink != currentLink()) {
+            break; // reopened: the next pass loads the new device
+        }
         waits.sleepMs(kReadyWaitPauseMs);
     }
     return true;

@@ -96,7 +96,12 @@ SettingsInputs currentInputs() {
 // as the write, so a stale one never overwrites the result of a newer open.
 FT_STATUS writeToDevice(LinkSession link, const std::uint8_t* bytes, std::size_t size,
                         bool keepStatus) {
-    return onLink(link, [&](FT_HANDLE handle) {
+    return onLink(link, [&](FT_HANDLE handle) -> FT_STATUS {
+        // Raised in the same hold of the lock as a new session: that device
+        // is not configured yet, and its load raises settingsChanged again.
+        if (deviceState.configNeeded.load()) {
+            return FT_INVALID_HANDLE;
+        }
         DWORD written = 0;
         const FT_STATUS status = FT_Write(handle, bytes, static_cast<DWORD>(size), &written);
         if (keepStatus) {
@@ -146,18 +151,20 @@ void sendSettingsFrame(const platform::Thread& worker) {
     if (writeToDevice(link, frame.data(), frame.size(), true) == FT_OK) {
         noteSettingsSent(frame);
     }
-    if (link != currentLink()) {
-        return; // closed or replaced meanwhile: nothing will answer
+    if (link != currentLink() || deviceState.configNeeded.load()) {
+        return; // closed, replaced or not configured: nothing will answer
     }
     // Lowered only after the write, so an acknowledgement already queued in
     // the driver also ends the wait.
     deviceState.settingsAcked.store(false);
-    // A terminate request also ends the wait, so CloseHW does not sit out
-    // the remaining sleeps.
-    awaitAcknowledgement(
-        [&worker] { parserPass(worker); },
-        [&worker] { return deviceState.settingsAcked.load() || worker.terminateRequested(); },
-        platform::sleepMs);
+    // A terminate request or a reopen also ends the wait, so neither sits
+    // out the remaining sleeps.
+    awaitAcknowledgement([&worker] { parserPass(worker); },
+                         [&worker, link] {
+                             return deviceState.settingsAcked.load() ||
+                                    worker.terminateRequested() || link != currentLink();
+                         },
+                         platform::sleepMs);
 }
 
 } // namespace zef

@@ -55,10 +55,11 @@ class Event {
 };
 
 // Non-recursive lock: an SRW lock on Windows, a pthread mutex on POSIX.
+// Never destroyed: at exit the C++ runtime ends a library's static objects
+// while threads may still take its locks, so a lock outlives every user.
 class Mutex {
   public:
     Mutex();
-    ~Mutex(); // NOLINT(performance-trivially-destructible): not on POSIX
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
@@ -105,6 +106,7 @@ class Thread {
     Thread& operator=(const Thread&) = delete;
 
     // Creates the thread suspended at normal priority, then resumes it.
+    // After a failed start `finished` holds: no body runs to wait for.
     bool start();
     void requestTerminate() { terminate_.store(true, std::memory_order_release); }
     [[nodiscard]] bool terminateRequested() const {

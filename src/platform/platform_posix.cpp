@@ -148,9 +148,6 @@ void* Event::driverHandle() {
 Mutex::Mutex() : storage_{} {
     pthread_mutex_init(nativeMutex(storage_), nullptr);
 }
-Mutex::~Mutex() {
-    pthread_mutex_destroy(nativeMutex(storage_));
-}
 void Mutex::lock() {
     pthread_mutex_lock(nativeMutex(storage_));
 }
@@ -186,6 +183,7 @@ bool Thread::start() {
     static_assert(sizeof(pthread_t) <= sizeof(id_));
     pthread_t thread{};
     if (pthread_create(&thread, nullptr, &ThreadEntry::run, this) != 0) {
+        finished_.store(true, std::memory_order_release);
         return false;
     }
     id_ = static_cast<std::uint64_t>(thread);

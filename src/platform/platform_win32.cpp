@@ -107,7 +107,6 @@ void* Event::driverHandle() {
 Mutex::Mutex() : storage_{} {
     InitializeSRWLock(nativeLock(storage_));
 }
-Mutex::~Mutex() = default;
 void Mutex::lock() {
     AcquireSRWLockExclusive(nativeLock(storage_));
 }
@@ -156,21 +155,22 @@ bool Thread::start() {
         return false;
     }
     terminate_.store(false, std::memory_order_release);
-    finished_.store(false, std::memory_order_release);
-    auto* startInfo = new (std::nothrow) ThreadStart{this, referenceOwnModule()};
-    if (startInfo == nullptr) {
-        return false;
-    }
+    const HMODULE module = referenceOwnModule();
+    auto* startInfo = new (std::nothrow) ThreadStart{this, module};
     DWORD threadId = 0;
-    HANDLE thread =
-        CreateThread(nullptr, 0, &ThreadEntry::run, startInfo, CREATE_SUSPENDED, &threadId);
+    HANDLE thread = startInfo == nullptr ? nullptr
+                                         : CreateThread(nullptr, 0, &ThreadEntry::run, startInfo,
+                                                        CREATE_SUSPENDED, &threadId);
     if (thread == nullptr) {
-        if (startInfo->module != nullptr) {
-            FreeLibrary(startInfo->module);
+        if (module != nullptr) {
+            FreeLibrary(module);
         }
         delete startInfo;
+        finished_.store(true, std::memory_order_release);
         return false;
     }
+    // Still suspended: its body cannot have finished yet.
+    finished_.store(false, std::memory_order_release);
     SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
     handle_ = thread;
     id_ = threadId;

@@ -41,8 +41,9 @@ struct DeviceState {
     std::atomic<bool> streaming{false};
     std::atomic<bool> firstInit{true};
 
-    // Guarded by the lifecycle lock of the entry points.
-    ExtIO_Thread* worker = nullptr;
+    // Changed under the lifecycle lock of the entry points; atomic so that an
+    // unload can take it without that lock.
+    std::atomic<ExtIO_Thread*> worker{nullptr};
 
     std::atomic<std::int32_t> driverStatus{0};
     // Read and replaced only under the driver lock (usb_func/driver_lock.h).

@@ -1,8 +1,9 @@
 // The library's entry routine. It runs under the loader lock, so it must not
-// wait, join, load or free libraries: shutdown belongs to CloseHW, and a
+// wait, join, load or free libraries, nor take a lock that anyone holds
+// across those: shutdown belongs to CloseHW, and a
 // worker still running at FreeLibrary keeps the module mapped on its own. So
 // an unload only ever meets a stopped worker, whose object and event it frees
-// (no waiting); at process exit it does nothing at all.
+// (no waiting, no lock); at process exit it does nothing at all.
 // Thread notifications stay on, because the static runtime frees its
 // thread-local data on them.
 #ifndef WIN32_LEAN_AND_MEAN

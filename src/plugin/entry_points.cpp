@@ -8,6 +8,13 @@
 
 #include <cstring>
 
+#if !defined(_WIN32)
+extern "C" {
+extern void* __dso_handle;
+int __cxa_atexit(void (*function)(void*), void* argument, void* module);
+}
+#endif
+
 namespace zef {
 
 namespace {
@@ -20,12 +27,15 @@ platform::Mutex lifecycleLock;
 // succeeds may start the worker (after CloseHW stopped it).
 bool everInitialised = false;
 // Guarded by lifecycleLock: host threads inside CloseHW waiting for the worker
-// to end, and a count of worker starts, so a waiter knows its worker ended
-// even when another thread has already started the next one.
+// to end. While one waits, InitHW and StartHW change nothing: a waiting
+// CloseHW wins, for the device as for the worker.
 int closeWaiters = 0;
-std::uint64_t workerStarts = 0;
 // An open device signals RxEvent: it pins our module (Windows) until closed.
 platform::ModulePin devicePin;
+
+bool closeWaiting() {
+    return closeWaiters > 0;
+}
 
 // With lifecycleLock held, after anything that opens or closes the device.
 void pinWhileOpen() {
@@ -41,12 +51,38 @@ void wakeWorker() {
     rxEvent().set();
 }
 
+#if !defined(_WIN32)
+void closeAtExit(void* /*unused*/) {
+    try {
+        closeHW();
+    } catch (...) { // NOLINT(bugprone-empty-catch): exit goes on regardless
+    }
+}
+
+// At exit the runtime ends the static objects of this library, and of the
+// driver it loaded, before this library's destructor function runs. A
+// handler registered once a driver is loaded runs before all of that, and
+// stops the worker while everything it uses is still there. It is bound to
+// this module, so an unload runs it and it never outlives our code (a
+// sanitizer's atexit would not bind it).
+void stopAtExit() {
+    static bool registered = false; // under lifecycleLock
+    if (!registered) {
+        registered = __cxa_atexit(&closeAtExit, nullptr, &__dso_handle) == 0;
+    }
+}
+#else
+// A DLL's exit handlers run under the loader lock, where nothing may wait.
+void stopAtExit() {}
+#endif
+
+// With lifecycleLock held. OpenDevice stores the status and asks for the
+// FPGA load itself, before the new session can be used.
 void openDevice() {
     const std::uint32_t status = OpenDevice(&deviceState.deviceHandle);
-    deviceState.driverStatus.store(static_cast<std::int32_t>(status));
     pinWhileOpen();
     if (status == 0) {
-        deviceState.configNeeded.store(true);
+        stopAtExit();
         wakeWorker();
     }
 }
@@ -60,18 +96,17 @@ void pauseUnlocked() {
 }
 
 // With lifecycleLock held; may release it for a while. Leaves the worker
-// running, unless this is the callback of a worker that a CloseHW on another
-// thread is waiting for: that CloseHW wins.
+// running, unless a CloseHW on another thread waits for it: that CloseHW
+// wins.
 void ensureWorker() {
-    for (;;) {
-        ExtIO_Thread*& worker = deviceState.worker;
+    while (!closeWaiting()) {
+        ExtIO_Thread* worker = deviceState.worker.load();
         if (worker == nullptr) {
             worker = new ExtIO_Thread;
+            deviceState.worker.store(worker);
         }
         if (!worker->started()) {
-            if (worker->start()) {
-                ++workerStarts;
-            }
+            worker->start();
             return;
         }
         if (!worker->terminateRequested()) {
@@ -84,9 +119,7 @@ void ensureWorker() {
         if (worker->isCurrentThread()) {
             // CloseHW, then InitHW or StartHW, from one callback: the worker
             // simply goes on after the callback.
-            if (closeWaiters == 0) {
-                worker->cancelTerminate();
-            }
+            worker->cancelTerminate();
             return;
         }
         pauseUnlocked(); // on its way out, after the callback it is in
@@ -95,9 +128,9 @@ void ensureWorker() {
 
 // With lifecycleLock held; may release it while the worker ends. From inside
 // the callback it only asks: the worker ends once the callback returns, and
-// the next InitHW or StartHW joins it.
+// the next InitHW or StartHW joins it. No worker starts while one waits here.
 void stopWorker() {
-    ExtIO_Thread* worker = deviceState.worker;
+    ExtIO_Thread* worker = deviceState.worker.load();
     if (worker == nullptr || !worker->started()) {
         return;
     }
@@ -106,15 +139,12 @@ void stopWorker() {
     if (worker->isCurrentThread()) {
         return;
     }
-    const std::uint64_t run = workerStarts;
     ++closeWaiters;
-    while (!worker->finished() && workerStarts == run) {
+    while (worker->started() && !worker->finished()) {
         pauseUnlocked();
     }
     --closeWaiters;
-    if (workerStarts == run && worker->started()) {
-        worker->stop();
-    }
+    worker->stop();
 }
 
 void storeLo(std::int32_t freq) {
@@ -144,6 +174,9 @@ bool initHW(char* name, char* model, int* type) {
         std::memcpy(model, kPluginModel, sizeof kPluginModel);
     }
     platform::LockGuard guard(lifecycleLock);
+    if (closeWaiting()) {
+        return true;
+    }
     if (!deviceState.firstInit.load() && deviceState.deviceReady.load()) {
         return true;
     }
@@ -152,13 +185,18 @@ bool initHW(char* name, char* model, int* type) {
     rxEvent();
     everInitialised = true;
     ensureWorker();
-    openDevice();
+    if (!closeWaiting()) {
+        openDevice();
+    }
     return true;
 }
 
 int startHW(std::int32_t freq) {
     {
         platform::LockGuard guard(lifecycleLock);
+        if (closeWaiting()) {
+            return kBlockPairs;
+        }
         if (deviceState.driverStatus.load() == 0) {
             deviceState.driverStatus.store(static_cast<std::int32_t>(CheckLink()));
         }
@@ -168,9 +206,14 @@ int startHW(std::int32_t freq) {
         if (deviceState.driverStatus.load() == 0 && everInitialised) {
             ensureWorker();
         }
+        if (closeWaiting()) {
+            return kBlockPairs;
+        }
+        // Under the lock, so that a CloseHW cannot come in between and
+        // return with streaming raised.
+        storeLo(freq);
+        deviceState.streaming.store(true);
     }
-    storeLo(freq);
-    deviceState.streaming.store(true);
     wakeWorker();
     return kBlockPairs;
 }
@@ -191,14 +234,15 @@ void closeHW() {
     stopWorker();
 }
 
+// Takes no lock: on Windows this runs under the loader lock, and holders of
+// our locks load and free libraries and join threads that leave through
+// FreeLibraryAndExitThread. Nothing else runs our code by then.
 void releaseResources() {
-    platform::LockGuard guard(lifecycleLock);
-    if (deviceState.worker != nullptr) {
+    if (ExtIO_Thread* worker = deviceState.worker.exchange(nullptr)) {
         // Its body has returned (CloseHW from the callback), or this is the
         // worker itself leaving through its module reference: never wait.
-        deviceState.worker->release();
-        delete deviceState.worker;
-        deviceState.worker = nullptr;
+        worker->release();
+        delete worker;
     }
     // An open device would go on signalling the event; it pins the module,
     // so this only guards against a pin that could not be taken.

@@ -16,7 +16,8 @@ void stopHW();
 void closeHW();
 // Frees the stopped worker and RxEvent: the library is being unloaded after
 // CloseHW (a running worker keeps a Windows module loaded, so it never gets
-// here). Waits for nothing, so it is safe under the Windows loader lock.
+// here). Waits for nothing and takes no lock, so it is safe under the
+// Windows loader lock.
 void releaseResources();
 // closeHW, then releaseResources: unloading on POSIX, where nothing pins.
 void releaseOnUnload();

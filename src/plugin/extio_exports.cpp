@@ -87,6 +87,8 @@ void EXTIO_CALL RawDataReady(std::int32_t /*rate*/, int* /*left*/, int* /*right*
 #if !defined(_WIN32)
 // A host may unload the plug-in without CloseHW: stop the worker before its
 // code goes away. (On Windows the running worker pins the module instead.)
+// At exit this runs too late, after the static objects: the entry points
+// register an exit handler of their own for that.
 __attribute__((destructor)) static void stopOnUnload() {
     fenced([] { zef::releaseOnUnload(); });
 }

@@ -16,7 +16,7 @@ namespace zef {
 // `call(handle)` under the driver lock if `link` is still the open device;
 // otherwise no driver call and FT_INVALID_HANDLE. A status that `call` stores
 // in DeviceState belongs to this handle: a newer open can only come after
-// the lock is released, and its result is stored after that.
+// the lock is released, and stores its own result in its hold of the lock.
 template <typename Call> d2xx::FT_STATUS onLink(LinkSession link, Call call) {
     platform::LockGuard guard(driverLock());
     if (link == kNoLink || link != currentLink()) {

@@ -20,6 +20,17 @@ LinkSession beginLink() {
     return lastLink;
 }
 
+// In the open's hold of the lock, before the worker can use the new handle:
+// the load's ready wait then waits for this device's ready status, not the
+// previous one's, and nothing is sent to or read from the device before its
+// load. The load is asked for after the session begins, so that it takes
+// this session and not the closed one.
+void beginDeviceSession() {
+    deviceState.deviceReady.store(false);
+    beginLink();
+    deviceState.configNeeded.store(true);
+}
+
 // The handle is forgotten too, so nothing can pick it up again.
 void endLink(FT_HANDLE* handle) {
     if (openLink.exchange(kNoLink) != kNoLink) {
@@ -117,10 +128,7 @@ FT_STATUS openBridge(DWORD count, FT_HANDLE* handle) {
     return kNoDeviceStatus;
 }
 
-} // namespace
-
-std::uint32_t OpenDevice(FT_HANDLE* handle) {
-    platform::LockGuard guard(driverLock());
+std::uint32_t openUnderLock(FT_HANDLE* handle) {
     const std::uint32_t bound = BindDriver();
     if (bound != 0) {
         return bound;
@@ -140,7 +148,7 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
         if (opened != FT_OK) {
             return opened;
         }
-        beginLink();
+        beginDeviceSession();
         setUpBridgePort(*handle);
         return 0;
     }
@@ -148,9 +156,20 @@ std::uint32_t OpenDevice(FT_HANDLE* handle) {
     if (found != 0) {
         return found;
     }
-    beginLink();
+    beginDeviceSession();
     setUpPlainPort(*handle);
     return 0;
+}
+
+} // namespace
+
+// The status is stored in the same hold of the lock, so a failed write on
+// the new session, stored by the worker right after, is never overwritten.
+std::uint32_t OpenDevice(FT_HANDLE* handle) {
+    platform::LockGuard guard(driverLock());
+    const std::uint32_t status = openUnderLock(handle);
+    deviceState.driverStatus.store(static_cast<std::int32_t>(status));
+    return status;
 }
 
 void CloseDevice(FT_HANDLE* handle) {

@@ -14,7 +14,9 @@ inline constexpr std::uint32_t kNoDeviceStatus = 2;
 // Binds the driver, closes a previously opened handle, finds and opens the
 // instrument and sets up the port. Returns 0 on success, a binding status
 // (100, 110-125, 130-137), 2 when nothing could be opened, or a D2XX status.
-// Takes the driver lock for the whole sequence. Opens only what
+// Takes the driver lock for the whole sequence, and in it stores the result
+// in driverStatus and, on success, lowers deviceReady and raises
+// configNeeded before the new session begins. Opens only what
 // deviceSearch() accepts; when that is the instrument alone, a failed open of
 // one is reported with its D2XX status (another program holds it).
 std::uint32_t OpenDevice(d2xx::FT_HANDLE* handle);

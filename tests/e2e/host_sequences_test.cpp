@@ -3,6 +3,9 @@
 // plug-in while the host's thread closes it.
 #include "sim_harness.h"
 
+#include "main_thread/extio_thread.h"
+#include "usb_func/open_device.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -20,6 +23,9 @@ std::atomic<std::uint64_t> longestReentryUs{0};
 // Raised while a re-entrant callback waits before calling in, so that the
 // host's thread can be made to call right then.
 std::atomic<bool> insideCallback{false};
+// CloseOnce: raised after the callback's CloseHW, which then stays in the
+// callback a while, so the host's next InitHW meets a worker still finishing.
+std::atomic<bool> closedInCallback{false};
 
 extern "C" void EXTIO_CALLBACK_CALL reentrantBlock(int count, int status, float iqOffset,
                                                    void* data) {
@@ -39,6 +45,7 @@ extern "C" void EXTIO_CALLBACK_CALL reentrantBlock(int count, int status, float 
     case Reentry::CloseOnce:
         reentry.store(Reentry::None);
         zef::closeHW();
+        closedInCallback = true;
         break;
     case Reentry::StartEveryBlock:
         zef::startHW(7050000);
@@ -53,6 +60,9 @@ extern "C" void EXTIO_CALLBACK_CALL reentrantBlock(int count, int status, float 
     const std::uint64_t took = platform::nowMicroseconds() - began;
     if (took > longestReentryUs.load()) {
         longestReentryUs.store(took);
+    }
+    if (action == Reentry::CloseOnce) {
+        std::this_thread::sleep_for(milliseconds(50));
     }
     ++reentered;
     insideCallback = false;
@@ -78,6 +88,7 @@ class HostSequences : public SimulatedInstrument {
         reentry = Reentry::None;
         reentered = 0;
         longestReentryUs = 0;
+        closedInCallback = false;
     }
     void TearDown() override {
         reentry = Reentry::None;
@@ -92,6 +103,15 @@ class HostSequences : public SimulatedInstrument {
         EXPECT_EQ(delivery.badPattern.load(), 0U);
         EXPECT_EQ(delivery.outOfOrder.load(), 0U);
         EXPECT_EQ(delivery.gaps.load(), 0U);
+    }
+    // What CloseHW leaves, whatever the callback called meanwhile.
+    static void expectClosed() {
+        EXPECT_FALSE(zef::portOpen());
+        EXPECT_EQ(counters().closes, counters().opens);
+        EXPECT_NE(zef::deviceState.driverStatus.load(), 0);
+        EXPECT_FALSE(zef::deviceState.streaming.load());
+        const ExtIO_Thread* worker = zef::deviceState.worker;
+        EXPECT_TRUE(worker == nullptr || !worker->started()) << "a worker still runs";
     }
 };
 
@@ -118,27 +138,48 @@ TEST_F(HostSequences, FailedReopenLeavesTheClosedHandleAloneUntilTheDeviceReturn
     EXPECT_EQ(zef::deviceState.driverStatus.load(), 0);
 }
 
+// A gateware that needs a while after its start command loses a frame sent
+// before its ready status; after a replug the ready wait must wait for it.
+TEST_F(HostSequences, AReplugWithASlowGatewareGetsItsTuningBack) {
+    zefsim_set_gateware_startup_ms(150);
+    start();
+    ASSERT_TRUE(blocksArrive(10));
+    std::array<std::uint8_t, 65> before{};
+    const std::uint64_t heard = zefsim_last_settings(before.data());
+    ASSERT_GT(heard, 0U);
+    zefsim_unplug(0);
+    zefsim_replug(0);
+    EXPECT_EQ(zef::startHW(7050000), 512);
+    ASSERT_TRUE(waitUntil([] { return counters().configs_accepted == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return zefsim_last_settings(nullptr) > heard; }))
+        << counters().settings_unheard << " frames lost: the replugged device stays untuned";
+    std::array<std::uint8_t, 65> after{};
+    zefsim_last_settings(after.data());
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(counters().settings_unheard, 0U);
+}
+
 TEST_F(HostSequences, CloseFromTheCallbackThenInitAndStartStreamsAgain) {
     start();
     ASSERT_TRUE(blocksArrive(10));
     reentry = Reentry::CloseOnce;
-    ASSERT_TRUE(waitUntil([] { return reentered.load() == 1; }));
-    EXPECT_LT(longestReentryUs.load(), 100000U) << "CloseHW from the callback returns promptly";
+    ASSERT_TRUE(waitUntil([] { return closedInCallback.load(); }));
     EXPECT_TRUE(zef::deviceState.firstInit.load());
-    std::this_thread::sleep_for(milliseconds(100));
 
-    delivery.reset();
+    delivery.reset(); // at once: the worker is still in its callback
     withinSeconds(10, "InitHW and StartHW", [] {
         EXPECT_TRUE(zef::initHW(nullptr, nullptr, nullptr));
         EXPECT_EQ(zef::startHW(7050000), 512);
     });
     ASSERT_TRUE(blocksArrive(40)) << "the plug-in works again without a restart of the host";
+    EXPECT_EQ(reentered.load(), 1U);
+    EXPECT_LT(longestReentryUs.load(), 100000U) << "CloseHW from the callback returns promptly";
     expectIntactBlocks();
     EXPECT_EQ(counters().closed_handle_calls, 0U);
 }
 
 // Every entry point that takes the life-cycle lock, called from the callback
-// on every block while the host's thread closes the plug-in.
+// on every block while the host's thread closes the plug-in: CloseHW wins.
 TEST_F(HostSequences, CallbacksThatCallBackInNeverDeadlockCloseHW) {
     for (const Reentry action :
          {Reentry::StartEveryBlock, Reentry::CloseEveryBlock, Reentry::InitEveryBlock}) {
@@ -151,7 +192,7 @@ TEST_F(HostSequences, CallbacksThatCallBackInNeverDeadlockCloseHW) {
         ASSERT_TRUE(waitUntil([] { return insideCallback.load(); }));
         withinSeconds(10, "CloseHW during a re-entrant callback", [] { zef::closeHW(); });
         reentry = Reentry::None;
-        withinSeconds(10, "CloseHW afterwards", [] { zef::closeHW(); });
+        expectClosed();
         EXPECT_EQ(counters().closed_handle_calls, 0U);
     }
     // And the plug-in still comes up after all that.

@@ -91,7 +91,7 @@ TEST_F(SimulatedInstrument, SecondInitAfterReadyOnlyRefillsTheOutputs) {
     ASSERT_TRUE(waitUntil([] { return zef::deviceState.deviceReady.load(); }));
     zef::setHWLO(14000000);
     const std::uint64_t opens = counters().opens;
-    const auto* worker = zef::deviceState.worker;
+    const auto* worker = zef::deviceState.worker.load();
     char name[64] = {};
     char model[64] = {};
     int type = 0;
@@ -100,7 +100,7 @@ TEST_F(SimulatedInstrument, SecondInitAfterReadyOnlyRefillsTheOutputs) {
     EXPECT_STREQ(model, "3.xx");
     EXPECT_EQ(type, 3);
     EXPECT_EQ(counters().opens, opens) << "no reopen";
-    EXPECT_EQ(zef::deviceState.worker, worker) << "no new worker";
+    EXPECT_EQ(zef::deviceState.worker.load(), worker) << "no new worker";
     EXPECT_EQ(zef::getHWLO(), 14000000) << "LO unchanged";
 }
 
@@ -110,7 +110,7 @@ TEST_F(SimulatedInstrument, StartBeforeInitOpensButConfiguresOnlyAfterInit) {
     EXPECT_TRUE(zef::deviceState.configNeeded.load());
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(counters().configs_accepted, 0U) << "no worker before InitHW";
-    EXPECT_EQ(zef::deviceState.worker, nullptr);
+    EXPECT_EQ(zef::deviceState.worker.load(), nullptr);
 
     zef::setCallback(&recordBlock);
     EXPECT_TRUE(zef::initHW(nullptr, nullptr, nullptr));

@@ -1,4 +1,5 @@
-// The worker loop's order of jobs, with jobs that only log.
+// The worker loop's order of jobs, with jobs that only log: within a pass,
+// across a reopen in the middle of a job, and up to a terminate request.
 #include "main_thread/extio_thread.h"
 #include "plugin/device_state.h"
 #include "usb_func/open_device.h"
@@ -12,22 +13,40 @@ namespace {
 
 std::vector<std::string> jobLog;
 bool raiseSettingsAgain = false;
+// A job that logs this reopens the device the way OpenDevice does.
+std::string reopenDuring;
+// The log entry after which the loop is asked to terminate (CloseHW).
+std::size_t terminateAfter = 0;
+zef::platform::Thread* loopThread = nullptr;
+
+void note(const std::string& entry) {
+    jobLog.push_back(entry);
+    if (entry == reopenDuring) {
+        static int next = 0;
+        zef::deviceState.deviceReady = false;
+        zef::deviceState.configNeeded = true;
+        zef::adoptOpenHandle(&zef::deviceState.deviceHandle, &next);
+    }
+    if (jobLog.size() == terminateAfter) {
+        loopThread->requestTerminate();
+    }
+}
 
 void logWait(std::uint32_t ms) {
-    jobLog.push_back("wait " + std::to_string(ms));
+    note("wait " + std::to_string(ms));
 }
 bool logConfigure(const zef::platform::Thread& /*worker*/) {
-    jobLog.emplace_back("configure");
+    note("configure");
     return true;
 }
 void logSettings(const zef::platform::Thread& /*worker*/) {
-    jobLog.emplace_back("settings");
+    note("settings");
     if (raiseSettingsAgain) {
         zef::deviceState.settingsChanged.store(true); // a host retuning all the time
     }
 }
 void logParse(const zef::platform::Thread& /*worker*/) {
-    jobLog.emplace_back("parse");
+    note("parse");
 }
 
 constexpr zef::WorkerJobs kLoggingJobs = {&logWait, &logConfigure, &logSettings, &logParse};
@@ -42,6 +61,9 @@ class WorkerPass : public testing::Test {
     void SetUp() override {
         jobLog.clear();
         raiseSettingsAgain = false;
+        reopenDuring.clear();
+        terminateAfter = 0;
+        loopThread = &thread_;
         zef::DeviceState& state = zef::deviceState;
         state.configNeeded = false;
         state.deviceReady = true;
@@ -87,6 +109,32 @@ TEST_F(WorkerPass, IdlesWhileNotReadyOrWithNoDeviceOpen) {
     zef::CloseDevice(&zef::deviceState.deviceHandle); // an unbound FT_Close only fails
     EXPECT_EQ(passes(2), (Log{"wait 40", "wait 4", "wait 4"}));
     EXPECT_TRUE(zef::deviceState.settingsChanged.load()) << "kept for the next open";
+}
+
+// Nothing goes to the new device, and nothing waits, before its load; the
+// load itself may be the job that is interrupted.
+TEST_F(WorkerPass, AReopenInTheMiddleOfAJobLoadsNextWithoutWaiting) {
+    zef::deviceState.settingsChanged = true;
+    reopenDuring = "settings";
+    EXPECT_EQ(passes(3), (Log{"wait 40", "settings", "configure", "wait 40"}));
+    jobLog.clear();
+    reopenDuring = "configure";
+    zef::deviceState.configNeeded = true;
+    EXPECT_EQ(passes(2), (Log{"configure", "configure"}));
+}
+
+// CloseHW wakes the worker: the wait it was in is its last step.
+TEST_F(WorkerPass, ATerminateRequestEndsTheLoopWithoutAnotherJob) {
+    zef::deviceState.settingsChanged = true;
+    terminateAfter = 1;
+    zef::workerLoop(thread_, kLoggingJobs);
+    EXPECT_EQ(jobLog, (Log{"wait 40"}));
+    jobLog.clear();
+    thread_.cancelTerminate();
+    zef::deviceState.configNeeded = true;
+    terminateAfter = 1;
+    zef::workerLoop(thread_, kLoggingJobs);
+    EXPECT_EQ(jobLog, (Log{"configure"})) << "no pass after the job it was asked in";
 }
 
 } // namespace

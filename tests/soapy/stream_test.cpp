@@ -6,6 +6,8 @@
 #include <SoapySDR/Time.hpp>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -253,6 +255,34 @@ TEST_F(SoapyStream, CloseWhileBlocksArriveAndDeviceGoesAway) {
     SoapySDR::Device::unmake(device_);
     device_ = nullptr;
     EXPECT_EQ(simCounters().closes, 1U);
+}
+
+// Registered before the device is made, so it runs after the core's own exit
+// handler: by then the worker must be stopped and the instrument closed.
+void checkClosedAtExit() {
+    const zefsim_counters c = simCounters();
+    if (c.closes != c.opens || c.closed_handle_calls != 0) {
+        std::fprintf(stderr, "at exit: %llu opens, %llu closes\n",
+                     static_cast<unsigned long long>(c.opens),
+                     static_cast<unsigned long long>(c.closes));
+        std::_Exit(1);
+    }
+}
+
+TEST_F(SoapyStream, ExitWithoutUnmakeWhileStreamingStopsTheWorkerFirst) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atexit(&checkClosedAtExit);
+            start();
+            std::vector<std::int16_t> buffer;
+            int flags = 0;
+            if (read(buffer, 512, flags) != 512) {
+                std::_Exit(2);
+            }
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 } // namespace

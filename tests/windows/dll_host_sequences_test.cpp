@@ -21,6 +21,10 @@ using zef::test::threadsInProcess;
 zef::host::ExtioPlugin plugin;
 std::atomic<bool> closeInCallback{false};
 std::atomic<bool> closedInCallback{false};
+// Set: the callback stays after its CloseHW until the host's FreeLibrary has
+// returned, then returns into the plug-in's code.
+std::atomic<bool> holdAfterClose{false};
+std::atomic<bool> hostFreed{false};
 std::atomic<std::uint64_t> blocks{0};
 std::atomic<std::uint64_t> broken{0}; // bad count, bad body or a gap
 std::atomic<std::int64_t> lastFrame{-1};
@@ -36,6 +40,9 @@ extern "C" void EXTIO_CALLBACK_CALL onBlock(int count, int /*status*/, float /*i
     if (closeInCallback.exchange(false)) {
         plugin.call().CloseHW();
         closedInCallback = true;
+        for (int i = 0; i < 500 && holdAfterClose.load() && !hostFreed.load(); ++i) {
+            Sleep(10);
+        }
     }
 }
 
@@ -50,6 +57,9 @@ class DllHostSequences : public testing::Test {
     void SetUp() override {
         zefsim_reset();
         zefsim_add_device("ZEF418", 0x2101, 0, 0);
+        SetUnhandledExceptionFilter(&zef::test::exitOnCrash);
+        holdAfterClose = false;
+        hostFreed = false;
         threads_ = threadsInProcess();
         load();
     }
@@ -105,17 +115,31 @@ TEST_F(DllHostSequences, CloseFromTheCallbackThenInitAndStartStreamsAgain) {
 TEST_F(DllHostSequences, FreeLibraryRightAfterCloseFromTheCallback) {
     initAndStart();
     ASSERT_TRUE(blocksArrive(10));
+    holdAfterClose = true;
     ASSERT_TRUE(closeFromTheCallback());
-    plugin.unload(); // the worker may still be on its way out
+    plugin.unload(); // the worker is still in the callback
+    EXPECT_TRUE(pluginMapped()) << "the worker's own module reference keeps its code";
+    hostFreed = true;
     expectFullyReleased();
 }
 
 TEST_F(DllHostSequences, UnloadWithTheDeviceOpenKeepsTheModuleUntilCloseHW) {
-    ASSERT_EQ(plugin.call().StartHW(7050000), 512); // opens, but starts no worker
-    ASSERT_EQ(counters().opens, 1U);
+    // A first session leaves the gateware running, so the device streams
+    // into the event as soon as it is opened again.
+    initAndStart();
+    ASSERT_TRUE(blocksArrive(10));
+    plugin.call().CloseHW();
     plugin.unload();
+    ASSERT_TRUE(eventually([] { return !pluginMapped(); }));
+    zefsim_set_timing(ZEFSIM_REALTIME); // bytes keep arriving with nobody reading
+    load();
+    ASSERT_EQ(plugin.call().StartHW(7050000), 512); // a fresh module: opens, starts no worker
+    ASSERT_EQ(counters().opens, 2U);
+    plugin.unload();
+    const std::uint64_t signalled = counters().events_signalled;
     Sleep(100);
     EXPECT_TRUE(pluginMapped()) << "the open device still signals the plug-in's event";
+    EXPECT_GT(counters().events_signalled, signalled);
     EXPECT_EQ(counters().event_signal_failures, 0U);
     load(); // a later session of the host finds it and closes properly
     plugin.call().CloseHW();
