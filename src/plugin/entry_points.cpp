@@ -198,7 +198,10 @@ int startHW(std::int32_t freq) {
             return kBlockPairs;
         }
         if (deviceState.driverStatus.load() == 0) {
-            deviceState.driverStatus.store(static_cast<std::int32_t>(CheckLink()));
+            // A failure the worker stores meanwhile is newer than this check.
+            std::int32_t unchanged = 0;
+            deviceState.driverStatus.compare_exchange_strong(
+                unchanged, static_cast<std::int32_t>(CheckLink()));
         }
         if (deviceState.driverStatus.load() != 0) {
             openDevice();
