@@ -30,7 +30,7 @@ void BridgeLines::write(Instrument& instrument, Environment& env, const std::uin
     }
 }
 
-bool BridgeLines::setBitMode(Instrument& instrument, Environment& env, std::uint8_t mask,
+void BridgeLines::setBitMode(Instrument& instrument, Environment& env, std::uint8_t mask,
                              std::uint8_t mode) {
     if (mode == d2xx::FT_BITMODE_ASYNC_BITBANG) {
         if (!bitBang) {
@@ -38,14 +38,12 @@ bool BridgeLines::setBitMode(Instrument& instrument, Environment& env, std::uint
         }
         bitBang = true;
         bitMask = mask;
-        return false;
+        return;
     }
-    if (!bitBang) {
-        return false;
+    if (bitBang) {
+        bitBang = false;
+        instrument.endBitBang(env);
     }
-    bitBang = false;
-    instrument.endBitBang(env);
-    return true;
 }
 
 } // namespace zef::sim

@@ -18,9 +18,8 @@ struct BridgeLines {
 
     void write(Instrument& instrument, Environment& env, const std::uint8_t* bytes, std::size_t n,
                std::uint64_t nowUs) const;
-    // Bit mode 1 (asynchronous bit-bang) or 0 (back to the UART); true when
-    // it left bit-bang mode, so that the line starts again from now.
-    bool setBitMode(Instrument& instrument, Environment& env, std::uint8_t mask, std::uint8_t mode);
+    // Bit mode 1 (asynchronous bit-bang) or 0 (back to the UART).
+    void setBitMode(Instrument& instrument, Environment& env, std::uint8_t mask, std::uint8_t mode);
 };
 
 } // namespace zef::sim

@@ -76,7 +76,6 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_timing(int timing) {
     state.env.timing = timing == ZEFSIM_REALTIME ? ZEFSIM_REALTIME : ZEFSIM_FAST;
     const std::uint64_t now = zef::platform::nowMicroseconds();
     for (const auto& port : state.ports) {
-        port->wireClockUs = now;
         zef::sim::restartReceive(*port, now);
         if (!port->dead()) {
             port->device->instrument.restartClock(now);

@@ -141,9 +141,7 @@ FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
     return onPort(handle, &line, [mask, mode](SimState& state, Port& port) -> FT_STATUS {
         const std::uint64_t now = platform::nowMicroseconds();
         catchUp(state.env, port, now);
-        if (port.lines.setBitMode(port.device->instrument, state.env, mask, mode)) {
-            port.wireClockUs = now;
-        }
+        port.lines.setBitMode(port.device->instrument, state.env, mask, mode);
         updateReceiveHold(port, now);
         return FT_OK;
     });
@@ -181,7 +179,6 @@ FT_STATUS restartInTask(FT_HANDLE handle) {
     return onPort(handle, &line, [](SimState&, Port& port) -> FT_STATUS {
         const std::uint64_t now = platform::nowMicroseconds();
         port.inTaskStopped = false;
-        port.wireClockUs = now;
         updateReceiveHold(port, now);
         return FT_OK;
     });

@@ -81,7 +81,6 @@ Port& openPort(SimState& state, DeviceSlot& device, std::uint64_t nowUs) {
     auto port = std::make_unique<Port>();
     port->token = state.nextToken++;
     port->device = &device;
-    port->wireClockUs = nowUs;
     restartReceive(*port, nowUs);
     device.port = port.get();
     device.instrument.attach(nowUs);

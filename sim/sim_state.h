@@ -40,8 +40,7 @@ struct Port {
     bool inTaskStopped = false;
     void* event = nullptr;
     std::uint32_t eventMask = 0;
-    ByteQueue rx;                  // fast timing's receive buffer
-    std::uint64_t wireClockUs = 0; // fast timing: the wire has moved bytes up to here
+    ByteQueue rx; // the driver's receive buffer
     // Real time: the bridge's packets, the driver's transfers and receive
     // buffer, and the completed transfers whose event the driver's thread
     // has yet to signal.

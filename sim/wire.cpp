@@ -3,9 +3,6 @@
 #include "sim/device_frames.h"
 #include "sim/event_signal.h"
 
-#include <algorithm>
-#include <limits>
-
 namespace zef::sim {
 
 namespace {
@@ -13,7 +10,7 @@ namespace {
 // Fast timing keeps this much queued for the reader.
 constexpr std::size_t kFastBacklogBytes = 8 * frameSize(kSampleBodySize);
 // Past this the driver's buffer overflows and bytes are lost.
-constexpr std::size_t kReceiveCapacity = std::size_t{4} << 20U;
+constexpr std::size_t kReceiveCapacity = kDefaultReceiveCapacity;
 
 // Returns how many bytes reached the receive queue.
 std::size_t deliver(Environment& env, Port& port, const std::uint8_t* bytes, std::size_t n) {
@@ -43,23 +40,14 @@ std::size_t deliver(Environment& env, Port& port, const std::uint8_t* bytes, std
     return arrived;
 }
 
-struct Moved {
-    std::size_t wire = 0;
+// Every waiting frame, whole; returns how many bytes reached the buffer.
+std::size_t transfer(Environment& env, Port& port, std::uint64_t nowUs) {
     std::size_t arrived = 0;
-};
-
-Moved transfer(Environment& env, Port& port, std::size_t budget, std::uint64_t nowUs) {
-    Moved moved;
     auto& output = port.device->instrument.output();
-    while (!output.empty() && moved.wire < budget) {
+    while (!output.empty()) {
         OutFrame& frame = output.front();
-        const std::size_t n = std::min(frame.bytes.size() - frame.sent, budget - moved.wire);
-        moved.arrived += deliver(env, port, frame.bytes.data() + frame.sent, n);
-        frame.sent += n;
-        moved.wire += n;
-        if (frame.sent < frame.bytes.size()) {
-            break;
-        }
+        arrived +=
+            deliver(env, port, frame.bytes.data() + frame.sent, frame.bytes.size() - frame.sent);
         if (frame.sampleNumber >= 0) {
             ++env.counters.sample_frames_sent;
             env.frameTimes.record(static_cast<std::uint64_t>(frame.sampleNumber), nowUs);
@@ -68,7 +56,7 @@ Moved transfer(Environment& env, Port& port, std::size_t budget, std::uint64_t n
         }
         output.pop_front();
     }
-    return moved;
+    return arrived;
 }
 
 void signalReceived(Environment& env, const Port& port) {
@@ -89,12 +77,7 @@ void pumpFast(Environment& env, Port& port, std::uint64_t nowUs) {
            port.rx.size() + instrument.pendingBytes() < kFastBacklogBytes) {
         instrument.produceNext(env);
     }
-    if (!receiving) {
-        port.wireClockUs = nowUs;
-        return;
-    }
-    const Moved moved = transfer(env, port, std::numeric_limits<std::size_t>::max(), nowUs);
-    if (moved.arrived > 0) {
+    if (receiving && transfer(env, port, nowUs) > 0) {
         signalReceived(env, port);
     }
 }

@@ -96,12 +96,7 @@ SettingsInputs currentInputs() {
 // as the write, so a stale one never overwrites the result of a newer open.
 FT_STATUS writeToDevice(LinkSession link, const std::uint8_t* bytes, std::size_t size,
                         bool keepStatus) {
-    return onLink(link, [&](FT_HANDLE handle) -> FT_STATUS {
-        // Raised in the same hold of the lock as a new session: that device
-        // is not configured yet, and its load raises settingsChanged again.
-        if (deviceState.configNeeded.load()) {
-            return FT_INVALID_HANDLE;
-        }
+    return onLink(link, [&](FT_HANDLE handle) {
         DWORD written = 0;
         const FT_STATUS status = FT_Write(handle, bytes, static_cast<DWORD>(size), &written);
         if (keepStatus) {

@@ -21,11 +21,6 @@ DWORD readQueued() {
     DWORD got = 0;
     // One hold of the lock for both calls, so a reopen cannot come between.
     onLink(currentLink(), [&got](FT_HANDLE handle) {
-        // Set in the same hold of the lock as a new session: that device
-        // is not configured yet.
-        if (deviceState.configNeeded.load()) {
-            return FT_OK;
-        }
         DWORD queued = 0;
         if (FT_GetQueueStatus(handle, &queued) != FT_OK || queued == 0) {
             return FT_OK;

@@ -17,9 +17,12 @@ namespace zef {
 // otherwise no driver call and FT_INVALID_HANDLE. A status that `call` stores
 // in DeviceState belongs to this handle: a newer open can only come after
 // the lock is released, and stores its own result in its hold of the lock.
+// A device whose FPGA load is pending is not configured: OpenDevice raises
+// configNeeded in the hold of the lock that begins its session, and only the
+// load, which lowers the flag first, may reach it.
 template <typename Call> d2xx::FT_STATUS onLink(LinkSession link, Call call) {
     platform::LockGuard guard(driverLock());
-    if (link == kNoLink || link != currentLink()) {
+    if (link == kNoLink || link != currentLink() || deviceState.configNeeded.load()) {
         return d2xx::FT_INVALID_HANDLE;
     }
     return call(deviceState.deviceHandle);
