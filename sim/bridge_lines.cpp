@@ -1,6 +1,6 @@
 #include "bridge_lines.h"
 
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 // Tests that link the plain flavour call these declarations directly.
 #pragma once
 
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #if defined(ZEFSIM_BUILDING)
 #if defined(_WIN32)

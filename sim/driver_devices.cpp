@@ -12,7 +12,6 @@ namespace zef::sim::driver {
 
 namespace {
 
-constexpr DWORD kListNumberOnly = 0x80000000;
 constexpr DWORD kOpenByMask = 0x7;
 
 void copyString(char* out, const char* text) {
@@ -81,7 +80,7 @@ FT_STATUS listDevices(void* arg1, void* arg2, DWORD flags) {
     ensureStartingState();
     SimState& state = simState();
     platform::LockGuard guard(state.lock);
-    if ((flags & kListNumberOnly) != 0) {
+    if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
         state.log.add(callLine("FT_ListDevices 0x%08X", flags).text);
         if (arg1 == nullptr) {
             return FT_INVALID_PARAMETER;

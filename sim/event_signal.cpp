@@ -3,7 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include "platform/d2xx_event_handle.h"
+#include "zef/d2xx.h"
 #endif
 
 namespace zef::sim {
@@ -18,7 +18,7 @@ bool signalDriverEvent(void* param) {
 
 // The host owns the handle.
 bool signalDriverEvent(void* param) {
-    auto* handle = static_cast<platform::EVENT_HANDLE*>(param);
+    auto* handle = static_cast<d2xx::EVENT_HANDLE*>(param);
     pthread_mutex_lock(&handle->eMutex);
     pthread_cond_signal(&handle->eCondVar);
     pthread_mutex_unlock(&handle->eMutex);

@@ -11,7 +11,7 @@
 #include "sim/usb_bridge.h"
 
 #include "platform/platform.h"
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <cstdint>
 #include <memory>

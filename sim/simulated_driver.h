@@ -2,7 +2,7 @@
 // points forward here; statuses are D2XX's own.
 #pragma once
 
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 namespace zef::sim::driver {
 

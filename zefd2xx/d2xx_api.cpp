@@ -14,8 +14,6 @@ using zef::zefd2xx::Port;
 
 namespace {
 
-constexpr DWORD kListNumberOnly = 0x80000000;
-constexpr DWORD kListAll = 0x20000000;
 constexpr DWORD kListWhat = FT_OPEN_BY_SERIAL_NUMBER | FT_OPEN_BY_DESCRIPTION | FT_OPEN_BY_LOCATION;
 
 // The devices as FT_CreateDeviceInfoList last listed them: list indexes
@@ -105,7 +103,7 @@ ZEFD2XX_API FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
     std::lock_guard guard(listLock);
     const std::vector<ListedBridge>& bridges = currentList();
     const DWORD what = flags & kListWhat;
-    if ((flags & kListNumberOnly) != 0) {
+    if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
         if (arg1 == nullptr) {
             return FT_INVALID_PARAMETER;
         }
@@ -122,7 +120,7 @@ ZEFD2XX_API FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
         }
         return describe(bridges[index], what, arg2);
     }
-    if ((flags & kListAll) != 0) {
+    if ((flags & FT_LIST_ALL) != 0) {
         if (arg1 == nullptr || arg2 == nullptr) {
             return FT_INVALID_PARAMETER;
         }

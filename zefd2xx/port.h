@@ -6,7 +6,7 @@
 #include "receiver.h"
 #include "transmitter.h"
 
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <atomic>
 #include <cstdint>

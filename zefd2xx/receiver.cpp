@@ -1,7 +1,6 @@
 #include "receiver.h"
 
-#include "platform/d2xx_event_handle.h"
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <algorithm>
 #include <chrono>
@@ -177,7 +176,7 @@ void Receiver::signalEvent() {
     if ((eventMask_.load() & d2xx::FT_EVENT_RXCHAR) == 0) {
         return;
     }
-    auto* handle = static_cast<platform::EVENT_HANDLE*>(event_.load());
+    auto* handle = static_cast<d2xx::EVENT_HANDLE*>(event_.load());
     if (handle == nullptr) {
         return;
     }

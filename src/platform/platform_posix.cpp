@@ -1,6 +1,6 @@
 #include "platform.h"
 
-#include "d2xx_event_handle.h"
+#include "zef/d2xx.h"
 
 #include <cerrno>
 #include <climits>
@@ -94,7 +94,7 @@ std::uint64_t nowMicroseconds() {
 // The driver handle must be the first member: FT_SetEventNotification gets
 // the Impl's address.
 struct Event::Impl {
-    EVENT_HANDLE handle{};
+    d2xx::EVENT_HANDLE handle{};
     bool latched = false; // guarded by handle.eMutex
 };
 

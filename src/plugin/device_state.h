@@ -6,7 +6,7 @@
 
 #include "extio_api.h"
 #include "platform/platform.h"
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 #include "zef/sample_rate.h"
 
 #include <array>

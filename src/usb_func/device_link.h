@@ -6,10 +6,10 @@
 // on with the next device in the middle of its work.
 #pragma once
 
-#include "d2xx_types.h"
 #include "driver_lock.h"
 #include "open_device.h"
 #include "plugin/device_state.h"
+#include "zef/d2xx.h"
 
 namespace zef {
 

@@ -4,7 +4,7 @@
 // the D2XX names and return the D2XX status unchanged.
 #pragma once
 
-#include "d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <array>
 #include <atomic>

@@ -3,7 +3,7 @@
 // their open all use these, so they can never disagree.
 #pragma once
 
-#include "d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,8 +2,8 @@
 // setting up the port.
 #pragma once
 
-#include "d2xx_types.h"
 #include "instrument_match.h"
+#include "zef/d2xx.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
 // The open driver loaded by path, its entry points typed as FTDI declares them.
 #pragma once
 
-#include "usb_func/d2xx_types.h"
+#include "zef/d2xx.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

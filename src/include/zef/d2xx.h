@@ -1,15 +1,18 @@
-// Types and constants of FTDI's D2XX interface, as both the real driver and
-// our simulated instrument see them. D2XX integers are 32 bits on every
-// platform (never `unsigned long`), and its functions are __stdcall on 32-bit
-// Windows.
+// FTDI's D2XX interface as every model of the driver here sees it: the
+// plug-in that calls it, the simulated instrument, the open driver
+// libzefd2xx and the Wine bridge. D2XX integers are 32 bits on every
+// platform (never `unsigned long`), and its functions are __stdcall on
+// 32-bit Windows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(_WIN32)
 #define ZEF_WINAPI __stdcall
 #else
 #define ZEF_WINAPI
+#include <pthread.h>
 #endif
 
 namespace zef::d2xx {
@@ -39,7 +42,9 @@ enum : FT_STATUS {
 inline constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
 inline constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;
 inline constexpr DWORD FT_OPEN_BY_LOCATION = 4;
+inline constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000;
 inline constexpr DWORD FT_LIST_BY_INDEX = 0x40000000;
+inline constexpr DWORD FT_LIST_ALL = 0x20000000;
 inline constexpr DWORD FT_EVENT_RXCHAR = 1;
 inline constexpr ULONG FT_PURGE_RX = 1;
 inline constexpr ULONG FT_PURGE_TX = 2;
@@ -51,5 +56,15 @@ inline constexpr UCHAR FT_BITMODE_ASYNC_BITBANG = 1;
 
 // A description as D2XX lists it: zero-terminated in a 64-byte buffer.
 inline constexpr std::size_t kDescriptionSize = 64;
+
+#if !defined(_WIN32)
+// What FT_SetEventNotification takes on Linux, laid out as FTDI's library
+// has it: the driver locks eMutex and signals eCondVar.
+struct EVENT_HANDLE {
+    pthread_cond_t eCondVar;
+    pthread_mutex_t eMutex;
+    int iVar;
+};
+#endif
 
 } // namespace zef::d2xx
