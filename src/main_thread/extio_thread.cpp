@@ -4,7 +4,7 @@
 #include "plugin/device_state.h"
 #include "settings_frame.h"
 #include "stream_parser.h"
-#include "usb_func/open_device.h"
+#include "usb_func/device_session.h"
 
 namespace zef {
 
@@ -37,10 +37,9 @@ void workerPass(const platform::Thread& worker, const WorkerJobs& jobs, bool& lo
             return; // CloseHW woke us: no job after it
         }
     }
-    // Lowered before the load, so a reopen during the load asks for another
-    // one instead of being forgotten.
-    if (state.configNeeded.exchange(false)) {
+    if (const LinkSession load = takeLoadRequest(); load != kNoLink) {
         loadAbandoned = !jobs.configureFpga(worker);
+        loadEnded(load);
         return;
     }
     // A settings write that happened to succeed after an abandoned load must
@@ -63,8 +62,15 @@ void workerLoop(const platform::Thread& worker, const WorkerJobs& jobs) {
     }
 }
 
+bool ExtIO_Thread::launch() {
+    ended_.reset();
+    return start();
+}
+
+// The last thing the body does: a host thread waiting for it wakes here.
 void ExtIO_Thread::runLoop() {
     workerLoop(*this, kDeviceJobs);
+    ended_.set();
 }
 
 } // namespace zef

@@ -11,8 +11,16 @@ class ExtIO_Thread : public platform::Thread {
   public:
     ~ExtIO_Thread() override;
 
+    bool launch();
+    // True once the body has run to its end (the thread may still be on its
+    // way out), at the latest after `timeoutMs`.
+    bool waitUntilEnded(std::uint32_t timeoutMs) { return ended_.wait(timeoutMs); }
+
   protected:
     void runLoop() override;
+
+  private:
+    platform::Event ended_;
 };
 
 // Wait before a pass: the driver signals RxEvent when bytes arrive.

@@ -13,8 +13,6 @@ ParserState parserState;
 
 namespace {
 
-constexpr std::uint8_t kStateReady = 2;
-constexpr std::uint8_t kStateAcknowledged = 3;
 constexpr std::size_t kModelOffset = 4;
 constexpr std::size_t kCalibrationAOffset = 26;
 constexpr std::size_t kCalibrationBOffset = 90;
@@ -44,18 +42,14 @@ void copyBlockIfSealed(const StatusBody& body, std::size_t offset, CalibrationBl
     }
 }
 
-void processStatusFrame(const StatusBody& body) {
+void processStatusFrame(const StatusBody& body, LinkSession session) {
     const auto model =
         static_cast<std::uint16_t>(body[kModelOffset] | body[kModelOffset + 1] << 8U);
     deviceState.deviceModel.store(model);
     copyBlockIfSealed(body, kCalibrationAOffset, deviceState.calibrationA);
     copyBlockIfSealed(body, kCalibrationBOffset, deviceState.calibrationB);
     // Flags last: whoever sees one raised also sees this frame's model.
-    if (body[0] == kStateReady) {
-        deviceState.deviceReady.store(true);
-    } else if (body[0] == kStateAcknowledged) {
-        deviceState.settingsAcked.store(true);
-    }
+    reportDeviceState(session, body[0]);
 }
 
 void deliverSamples(ParserState& parser) {
@@ -80,7 +74,7 @@ void statusByte(ParserState& parser, std::uint8_t c) {
     }
     parser.phase = ParserPhase::OutsideFrame;
     if (parser.crc == 0) {
-        processStatusFrame(parser.statusBody);
+        processStatusFrame(parser.statusBody, parser.session);
     }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "usb_func/device_session.h"
 
 #include <array>
 #include <cstddef>
@@ -34,6 +35,8 @@ struct ParserState {
     std::uint32_t runLength = 0; // length of the current run of the sync cycle
     std::uint8_t previousByte = 0;
     std::uint32_t sampleCapacity = 0;
+    // The device session the bytes come from; kNoLink when fed by hand.
+    LinkSession session = kNoLink;
     std::array<std::uint8_t, kStatusBodySize> statusBody{};
     // Handed to the host, valid until its callback returns.
     std::array<std::uint8_t, kSampleBodySize> sampleBody{};
@@ -43,7 +46,8 @@ struct ParserState {
 extern ParserState parserState;
 
 // Runs every byte through the parser in order: a good status frame updates
-// deviceReady, settingsAcked, deviceModel and the calibration blocks; a good
+// deviceModel and the calibration blocks and reports its state code to the
+// parser's session (deviceReady, settingsAcked); a good
 // sample frame goes to the host's callback (512, 0, 0.0, sampleBody) while
 // callbackSet and streaming are raised. Returns before the next byte once the
 // worker is asked to terminate. Never allocates.

@@ -146,12 +146,12 @@ void sendSettingsFrame(const platform::Thread& worker) {
     if (writeToDevice(link, frame.data(), frame.size(), true) == FT_OK) {
         noteSettingsSent(frame);
     }
-    if (link != currentLink() || deviceState.configNeeded.load()) {
+    if (link != currentLink() || loadPending()) {
         return; // closed, replaced or not configured: nothing will answer
     }
-    // Lowered only after the write, so an acknowledgement already queued in
-    // the driver also ends the wait.
-    deviceState.settingsAcked.store(false);
+    // Only after the write, so an acknowledgement already queued in the
+    // driver also ends the wait.
+    expectAcknowledgement();
     // A terminate request or a reopen also ends the wait, so neither sits
     // out the remaining sleeps.
     awaitAcknowledgement([&worker] { parserPass(worker); },

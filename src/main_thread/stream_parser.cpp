@@ -15,12 +15,13 @@ namespace {
 // Static so a pass allocates nothing; passes never run concurrently.
 std::array<std::uint8_t, kMaxPassBytes> passBuffer;
 
-// Bytes read into passBuffer from the open device; a failed query or read,
-// or no device open, counts as nothing.
-DWORD readQueued() {
+// Bytes read into passBuffer from the open device, and the session they
+// were read in; a failed query or read, or no device open, counts as nothing.
+DWORD readQueued(LinkSession& link) {
     DWORD got = 0;
+    link = currentLink();
     // One hold of the lock for both calls, so a reopen cannot come between.
-    onLink(currentLink(), [&got](FT_HANDLE handle) {
+    onLink(link, [&got](FT_HANDLE handle) {
         DWORD queued = 0;
         if (FT_GetQueueStatus(handle, &queued) != FT_OK || queued == 0) {
             return FT_OK;
@@ -40,9 +41,15 @@ DWORD readQueued() {
 } // namespace
 
 void parserPass(const platform::Thread& worker) {
-    const DWORD got = readQueued();
+    LinkSession link = kNoLink;
+    const DWORD got = readQueued(link);
     if (got == 0) {
         return;
+    }
+    // A frame begun on the closed device cannot end on this one.
+    if (parserState.session != link) {
+        parserState = ParserState{};
+        parserState.session = link;
     }
     parseBytes(parserState, {passBuffer.data(), got}, worker);
 }

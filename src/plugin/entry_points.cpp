@@ -3,6 +3,7 @@
 #include "device_state.h"
 #include "main_thread/extio_thread.h"
 #include "tuning.h"
+#include "usb_func/device_session.h"
 #include "usb_func/driver_table.h"
 #include "usb_func/open_device.h"
 
@@ -87,11 +88,14 @@ void openDevice() {
     }
 }
 
-// With lifecycleLock held: lets another thread's worker finish what it is
-// doing, which may need the lock.
-void pauseUnlocked() {
+// A safety net only: the wait ends when the worker's body does.
+constexpr std::uint32_t kEndWaitSliceMs = 100;
+
+// With lifecycleLock held: waits for a worker on its way out with the lock
+// released, since what it is still doing (its callback) may need the lock.
+void waitForEnd(ExtIO_Thread& worker) {
     lifecycleLock.unlock();
-    platform::sleepMs(1);
+    worker.waitUntilEnded(kEndWaitSliceMs);
     lifecycleLock.lock();
 }
 
@@ -106,13 +110,13 @@ void ensureWorker() {
             deviceState.worker.store(worker);
         }
         if (!worker->started()) {
-            worker->start();
+            worker->launch();
             return;
         }
         if (!worker->terminateRequested()) {
             return;
         }
-        if (worker->finished()) {
+        if (worker->finished() || worker->waitUntilEnded(0)) {
             worker->stop(); // joins a thread that is past our code
             continue;
         }
@@ -122,7 +126,7 @@ void ensureWorker() {
             worker->cancelTerminate();
             return;
         }
-        pauseUnlocked(); // on its way out, after the callback it is in
+        waitForEnd(*worker); // on its way out, after the callback it is in
     }
 }
 
@@ -140,11 +144,11 @@ void stopWorker() {
         return;
     }
     ++closeWaiters;
-    while (worker->started() && !worker->finished()) {
-        pauseUnlocked();
+    while (worker->started() && !worker->finished() && !worker->waitUntilEnded(0)) {
+        waitForEnd(*worker);
     }
     --closeWaiters;
-    worker->stop();
+    worker->stop(); // joins a body that has ended
 }
 
 void storeLo(std::int32_t freq) {
@@ -177,7 +181,9 @@ bool initHW(char* name, char* model, int* type) {
     if (closeWaiting()) {
         return true;
     }
-    if (!deviceState.firstInit.load() && deviceState.deviceReady.load()) {
+    // A device that is ready, or whose load is under way, is left alone: a
+    // second load would only delay it, and the host's LO stays.
+    if (!deviceState.firstInit.load() && (deviceState.deviceReady.load() || loadUnderWay())) {
         return true;
     }
     deviceState.firstInit.store(false);

@@ -97,9 +97,6 @@ std::uint32_t open(std::optional<std::uint32_t> location, BlockHandler handler) 
     }
     blockHandler.store(handler, std::memory_order_release);
     zef::setCallback(&forwardBlock);
-    // The worker is stopped (closeHW, or never started): this open waits for
-    // its own load's ready status, not for one from before.
-    deviceState.deviceReady.store(false);
     zef::initHW(nullptr, nullptr, nullptr);
     const auto status = static_cast<std::uint32_t>(deviceState.driverStatus.load());
     if (status == 0) {

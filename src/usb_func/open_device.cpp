@@ -1,5 +1,6 @@
 #include "open_device.h"
 
+#include "device_session.h"
 #include "driver_lock.h"
 #include "driver_table.h"
 #include "plugin/device_state.h"
@@ -11,29 +12,9 @@ namespace zef {
 
 namespace {
 
-// Written under the driver lock; read without it only as a hint.
-std::atomic<LinkSession> openLink{kNoLink};
-LinkSession lastLink = kNoLink; // under the driver lock
-
-LinkSession beginLink() {
-    openLink.store(++lastLink);
-    return lastLink;
-}
-
-// In the open's hold of the lock, before the worker can use the new handle:
-// the load's ready wait then waits for this device's ready status, not the
-// previous one's, and nothing is sent to or read from the device before its
-// load. The load is asked for after the session begins, so that it takes
-// this session and not the closed one.
-void beginDeviceSession() {
-    deviceState.deviceReady.store(false);
-    beginLink();
-    deviceState.configNeeded.store(true);
-}
-
 // The handle is forgotten too, so nothing can pick it up again.
 void endLink(FT_HANDLE* handle) {
-    if (openLink.exchange(kNoLink) != kNoLink) {
+    if (endDeviceSession()) {
         FT_Close(*handle);
     }
     *handle = nullptr;
@@ -178,14 +159,6 @@ void CloseDevice(FT_HANDLE* handle) {
     lastOpenedLocation.store(kUnknownLocation);
 }
 
-LinkSession currentLink() {
-    return openLink.load();
-}
-
-bool portOpen() {
-    return currentLink() != kNoLink;
-}
-
 FT_STATUS CheckLink() {
     platform::LockGuard guard(driverLock());
     if (!portOpen()) {
@@ -198,7 +171,7 @@ FT_STATUS CheckLink() {
 LinkSession adoptOpenHandle(FT_HANDLE* place, FT_HANDLE handle) {
     platform::LockGuard guard(driverLock());
     *place = handle;
-    return beginLink();
+    return beginAdoptedSession();
 }
 
 std::optional<std::uint32_t> openedLocation() {

@@ -2,6 +2,7 @@
 // setting up the port.
 #pragma once
 
+#include "device_session.h"
 #include "instrument_match.h"
 #include "zef/d2xx.h"
 
@@ -15,26 +16,14 @@ inline constexpr std::uint32_t kNoDeviceStatus = 2;
 // instrument and sets up the port. Returns 0 on success, a binding status
 // (100, 110-125, 130-137), 2 when nothing could be opened, or a D2XX status.
 // Takes the driver lock for the whole sequence, and in it stores the result
-// in driverStatus and, on success, lowers deviceReady and raises
-// configNeeded before the new session begins. Opens only what
+// in driverStatus and, on success, begins the device session
+// (device_session.h). Opens only what
 // deviceSearch() accepts; when that is the instrument alone, a failed open of
 // one is reported with its D2XX status (another program holds it).
 std::uint32_t OpenDevice(d2xx::FT_HANDLE* handle);
 
 // Closes the open handle, if any (shutdown). Takes the driver lock.
 void CloseDevice(d2xx::FT_HANDLE* handle);
-
-// One successful open, from the open to the close that ends it: a handle is
-// only ever used under the driver lock while its session is current, so no
-// call reaches a handle after it was closed (usb_func/device_link.h).
-using LinkSession = std::uint64_t;
-inline constexpr LinkSession kNoLink = 0;
-
-// The session of the open device; kNoLink while none is open.
-LinkSession currentLink();
-
-// True while a handle from a successful open is held.
-bool portOpen();
 
 // The link check: the receive-queue query on the open device, its length
 // discarded; kUnboundStatus when no device is open. Takes the driver lock.

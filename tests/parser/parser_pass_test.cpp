@@ -5,12 +5,14 @@
 
 #include "main_thread/stream_parser.h"
 #include "plugin/device_state.h"
+#include "usb_func/device_session.h"
 #include "usb_func/driver_lock.h"
 #include "usb_func/driver_table.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -141,6 +143,49 @@ TEST_F(ParserPass, CallbackRunsWithoutTheDriverLock) {
     zef::parserPass(worker_);
     other.join();
     EXPECT_EQ(host.deliveries.size(), 1U);
+}
+
+// What an open does to the session, as OpenDevice does it; the load it asks
+// for is taken at once, so the new device's bytes are read.
+void reopen() {
+    {
+        zef::platform::LockGuard guard(zef::driverLock());
+        zef::beginDeviceSession();
+    }
+    zef::loadEnded(zef::takeLoadRequest());
+}
+
+void queueStatus(std::uint8_t state) {
+    const std::array<std::uint8_t, sim::kCalibrationSize> block{};
+    std::vector<std::uint8_t> stream;
+    sim::appendFrame(stream, sim::kStatusType, sim::statusBody(state, 0, block, block));
+    fake.queue.insert(fake.queue.end(), stream.begin(), stream.end());
+}
+
+// Bytes read from one device are parsed for that device or dropped: neither
+// a ready status nor the first half of a frame from before a reopen counts
+// for the device after it.
+TEST_F(ParserPass, BytesFromBeforeAReopenNeverCountForTheNewDevice) {
+    queueFrames(0, 1);
+    queueStatus(sim::kStateReady);
+    host.duringCallback = [] { reopen(); };
+    zef::parserPass(worker_);
+    EXPECT_EQ(host.deliveries.size(), 1U);
+    EXPECT_FALSE(zef::deviceState.deviceReady.load());
+
+    host.duringCallback = nullptr;
+    queueFrames(1, 1);
+    fake.queue.resize(1000);
+    zef::parserPass(worker_);
+    reopen();
+    queueFrames(1, 1);
+    fake.queue.erase(fake.queue.begin(), fake.queue.begin() + 1000);
+    zef::parserPass(worker_);
+    EXPECT_EQ(host.deliveries.size(), 1U);
+
+    queueStatus(sim::kStateReady);
+    zef::parserPass(worker_);
+    EXPECT_TRUE(zef::deviceState.deviceReady.load());
 }
 
 } // namespace
