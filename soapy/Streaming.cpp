@@ -328,7 +328,9 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
             }
         }
         const auto now = std::chrono::steady_clock::now();
-        const auto until = hub.active && !lost ? deadline : idleDeadline;
+        // Back, but loading its gateware again: seconds with a real one.
+        const bool reloading = hub.resync;
+        const auto until = hub.active && !lost && !reloading ? deadline : idleDeadline;
         if (now >= until) {
             return lost ? SOAPY_SDR_STREAM_ERROR : SOAPY_SDR_TIMEOUT;
         }
