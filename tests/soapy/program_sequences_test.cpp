@@ -462,8 +462,11 @@ void PrintTo(const Replay& replay, std::ostream* out) {
 std::uint32_t instrumentLoWord() {
     std::uint8_t frame[65] = {};
     zefsim_last_settings(frame);
-    return static_cast<std::uint32_t>(frame[13] | frame[14] << 8U | frame[15] << 16U |
-                                      static_cast<std::uint32_t>(frame[16]) << 24U);
+    std::uint32_t word = 0;
+    for (int i = 16; i >= 13; --i) {
+        word = word << 8U | frame[i];
+    }
+    return word;
 }
 
 bool instrumentTunedTo(double hz) {
