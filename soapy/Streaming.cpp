@@ -17,6 +17,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace zef::soapy {
@@ -38,10 +39,12 @@ struct ZefStream {
     DcBlocker dc; // used by the reader alone
     bool dcOn = false;
     // What the reader took since activation, for the line at deactivation.
-    std::uint64_t activatedUs = 0;
-    std::uint64_t samplesRead = 0;
-    std::uint64_t overflows = 0;
-    std::uint64_t outages = 0;
+    struct Taken {
+        std::uint64_t activatedUs = 0;
+        std::uint64_t samples = 0;
+        std::uint64_t overflows = 0;
+        std::uint64_t outages = 0;
+    } taken;
 };
 
 // Shared between the worker (callback) and the reader. The lock is held only
@@ -102,13 +105,13 @@ std::size_t bufferBlocks(const SoapySDR::Kwargs& args) {
 }
 
 // One line when a stream stops, so that a user sees what the program took.
-void logSummary(const ZefStream& stream) {
+void logSummary(const ZefStream::Taken& stream) {
     const double seconds = static_cast<double>(steadyMicroseconds() - stream.activatedUs) / 1e6;
     SoapySDR::logf(SOAPY_SDR_INFO,
                    "ZEF418: stream stopped after %.1f s: %llu samples read (%.0f S/s), %llu "
                    "overflow(s), %llu outage(s)",
-                   seconds, static_cast<unsigned long long>(stream.samplesRead),
-                   seconds > 0 ? static_cast<double>(stream.samplesRead) / seconds : 0.0,
+                   seconds, static_cast<unsigned long long>(stream.samples),
+                   seconds > 0 ? static_cast<double>(stream.samples) / seconds : 0.0,
                    static_cast<unsigned long long>(stream.overflows),
                    static_cast<unsigned long long>(stream.outages));
 }
@@ -211,7 +214,7 @@ void ZefDevice::closeStream(SoapySDR::Stream* stream) {
     hub.arrived.notify_all();
     if (wasActive) {
         instrument::stop();
-        logSummary(*asZef(stream));
+        logSummary(asZef(stream)->taken);
     }
     // The callback and the readers only reach a stream through the hub,
     // under its lock.
@@ -241,12 +244,10 @@ int ZefDevice::activateStream(SoapySDR::Stream* stream, int flags, long long /*t
         ZefStream& zef = *hub.stream;
         zef.ring.clear();
         zef.dc.reset();
-        zef.activatedUs = steadyMicroseconds();
-        zef.samplesRead = 0;
-        zef.overflows = 0;
-        zef.outages = 0;
+        zef.taken = {};
+        zef.taken.activatedUs = steadyMicroseconds();
         hub.active = true;
-        hub.lastBlockUs = zef.activatedUs;
+        hub.lastBlockUs = zef.taken.activatedUs;
         hub.resync = false;
         hub.endTicks = 0;
         hub.reportedTicks = 0;
@@ -270,19 +271,21 @@ int ZefDevice::deactivateStream(SoapySDR::Stream* stream, int flags, long long /
         return SOAPY_SDR_NOT_SUPPORTED;
     }
     instrument::stop();
-    bool wasActive = false;
+    std::optional<ZefStream::Taken> taken;
     {
         std::lock_guard<std::mutex> guard(hub.lock);
         if (hub.stream == asZef(stream)) {
-            wasActive = hub.active;
+            if (hub.active) {
+                taken = hub.stream->taken;
+            }
             hub.active = false;
             hub.stream->ring.clear();
-            if (wasActive) {
-                logSummary(*hub.stream);
-            }
         }
     }
     hub.arrived.notify_all();
+    if (taken) {
+        logSummary(*taken); // a log handler may be slow: never under the lock
+    }
     return 0;
 }
 
@@ -318,7 +321,7 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
             guard.lock();
             const bool same = hub.stream == zefStream;
             if (verdict == LinkWatch::Verdict::LostNow) {
-                zefStream->outages += same ? 1 : 0;
+                zefStream->taken.outages += same ? 1 : 0;
                 return SOAPY_SDR_STREAM_ERROR;
             }
             lost = verdict == LinkWatch::Verdict::StillLost;
@@ -338,7 +341,7 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
     }
     BlockRing& ring = zefStream->ring;
     if (ring.takeOverflow()) {
-        ++zefStream->overflows;
+        ++zefStream->taken.overflows;
         return SOAPY_SDR_OVERFLOW;
     }
     timeNs = SoapySDR::ticksToTimeNs(static_cast<long long>(ring.nextElement()), kStreamRate);
@@ -367,7 +370,7 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
             zefStream->dc.apply(out, got);
         }
     }
-    zefStream->samplesRead += got;
+    zefStream->taken.samples += got;
     if (split) {
         flags |= SOAPY_SDR_MORE_FRAGMENTS;
     }
