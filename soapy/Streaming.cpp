@@ -29,6 +29,7 @@ constexpr std::size_t kMaxBufferBlocks = 8192;
 // A waiting reader looks at the link this often.
 constexpr std::chrono::milliseconds kWatchSlice{100};
 constexpr double kDcCornerHz = 10.0;
+constexpr long kDayUs = 86400L * 1000000L;
 
 struct ZefStream {
     ZefStream(bool floats, std::size_t blocks)
@@ -294,7 +295,8 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
     flags = 0;
     ZefStream* zefStream = asZef(stream);
     const auto begun = std::chrono::steady_clock::now();
-    const auto deadline = begun + std::chrono::microseconds(std::max(timeoutUs, 0L));
+    // A day at most: LONG_MAX microseconds would overflow the clock.
+    const auto deadline = begun + std::chrono::microseconds(std::clamp(timeoutUs, 0L, kDayUs));
     const auto idleDeadline = std::min(deadline, begun + kIdleWait);
     bool sawActive = false;
     std::unique_lock<std::mutex> guard(hub.lock);

@@ -6,6 +6,7 @@
 #include <SoapySDR/Time.hpp>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -118,6 +119,7 @@ TEST_F(SoapyStream, InactiveStreamAnswersWithinTheIdleWait) {
     auto waited = timed(1L << 30);
     EXPECT_LT(waited, std::chrono::seconds(1)) << "not the caller's time-out";
     EXPECT_GE(waited, std::chrono::milliseconds(90)) << "and no spinning either";
+    EXPECT_GE(timed(LONG_MAX), std::chrono::milliseconds(90)) << "a time-out without end";
     EXPECT_LT(timed(0), std::chrono::milliseconds(90)) << "a read that may not wait does not";
 
     ASSERT_EQ(device.activateStream(stream_), 0);
