@@ -69,24 +69,32 @@ alive() { kill -0 "$cubic_pid" 2>/dev/null || fail "CubicSDR ended"; }
 wait_for 60 logged "Reporting enumeration complete." || fail "no device enumeration"
 dialog=$(timeout 30 xdotool search --sync --name "SDR Devices" | head -1) ||
     fail "no device dialog"
-# The row of "ZEF418 @ 0x2101", the third of the list (under Devices and
-# Local); choosing it opens the instrument (the second open). The list fills
-# on the dialog's timer, so the click is repeated until it takes.
-select_instrument() {
-    alive
-    xdotool mousemove --window "$dialog" 120 64 click 1
-    wait_for 3 logged "ZEF418: instrument ready after" 2
-}
-wait_for 40 select_instrument || fail "choosing the instrument in the dialog opened nothing"
-# Start: the rightmost button under the list.
 read -r width height < <(xdotool getwindowgeometry "$dialog" |
     sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p')
-start_stream() {
-    alive
-    xdotool mousemove --window "$dialog" $((width * 41 / 100)) $((height - 55)) click 1
-    wait_for 3 logged "starting readLoop()"
+# Clicks at x and each y in turn until $1 (a log line, $2 times) shows.
+click_until() {
+    local line=$1 times=$2 x=$3 y
+    shift 3
+    for y in "$@"; do
+        alive
+        xdotool mousemove --window "$dialog" "$x" "$y" click 1
+        wait_for 1 logged "$line" "$times" && return 0
+    done
+    return 1
 }
-wait_for 30 start_stream || fail "Start did not start the stream"
+# The row of "ZEF418 @ 0x2101", the third of the list (under Devices and
+# Local), some 64 pixels down with Debian's fonts: choosing it opens the
+# instrument (the second open). The list fills on the dialog's timer, and
+# rows of other fonts lie elsewhere: the click goes down the list until it
+# takes. A click on another row chooses nothing.
+rows=$(seq 64 -8 24; seq 72 8 160)
+wait_for 30 click_until "ZEF418: opened ZEF418" 2 120 $rows ||
+    fail "choosing the instrument in the dialog opened nothing"
+wait_for 30 logged "ZEF418: instrument ready after" 2 || fail "the instrument never came up"
+# Start: the rightmost of the three buttons under the list.
+wait_for 20 click_until "starting readLoop()" 1 $((width * 41 / 100)) \
+    $((height - 55)) $((height - 47)) $((height - 63)) $((height - 39)) $((height - 71)) ||
+    fail "Start did not start the stream"
 echo "CubicSDR streams; 20 s"
 for _ in $(seq 20); do
     sleep 1
