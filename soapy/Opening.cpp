@@ -4,9 +4,7 @@
 
 #include <SoapySDR/Logger.hpp>
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -24,33 +22,6 @@ using Clock = std::chrono::steady_clock;
     throw std::runtime_error("ZEF418: " + message);
 }
 
-std::chrono::milliseconds readyTimeout(const SoapySDR::Kwargs& args) {
-    const auto given = args.find("ready_timeout");
-    if (given == args.end()) {
-        return kDefaultReadyTimeout;
-    }
-    char* end = nullptr;
-    const double seconds = std::strtod(given->second.c_str(), &end);
-    if (end == given->second.c_str() || *end != '\0' || !(seconds > 0.0 && seconds < 600.0)) {
-        throw std::invalid_argument("ZEF418: ready_timeout must be between 0 and 600 seconds");
-    }
-    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
-}
-
-std::optional<std::uint32_t> wantedLocation(const SoapySDR::Kwargs& args) {
-    const auto given = args.find("location");
-    if (given == args.end()) {
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(given->second.c_str(), &end, 0);
-    if (end == given->second.c_str() || *end != '\0' || value > UINT32_MAX) {
-        throw std::invalid_argument("ZEF418: location must be a number such as 0x2101, as "
-                                    "SoapySDRUtil --find=driver=zef shows it");
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
 std::string libraryFile() {
     const std::string file = instrument::state().libraryFile;
     return !file.empty() ? file : "the D2XX library";
@@ -58,9 +29,7 @@ std::string libraryFile() {
 
 // A d2xx argument chooses the library, as ZEF_D2XX does; the first binding
 // in the process stays.
-void chooseDriver(const SoapySDR::Kwargs& args) {
-    const auto given = args.find("d2xx");
-    const std::string choice = given != args.end() ? given->second : "";
+void chooseDriver(const std::string& choice) {
     if (!instrument::chooseDriver(choice)) {
         fail("d2xx=" + choice + " cannot be had: this process has bound " + libraryFile() +
              " already, and a D2XX library stays bound; open it from a new process");
@@ -195,9 +164,17 @@ void awaitFirstSettings(std::uint64_t framesBefore) {
 }
 
 SoapySDR::Kwargs openInstrument(const SoapySDR::Kwargs& args) {
-    const std::chrono::milliseconds timeout = readyTimeout(args);
-    chooseDriver(args);
-    const instrument::Listed chosen = chooseInstrument(wantedLocation(args));
+    const DeviceArgs wanted = parseDeviceArgs(args);
+    if (!wanted.error.empty()) {
+        throw std::runtime_error(wanted.error);
+    }
+    for (const std::string& key : wanted.ignoredKeys) {
+        SoapySDR::logf(SOAPY_SDR_DEBUG,
+                       "ZEF418: device argument \"%s\" means nothing here; ignored", key.c_str());
+    }
+    const std::chrono::milliseconds timeout = wanted.readyTimeout;
+    chooseDriver(wanted.d2xx);
+    const instrument::Listed chosen = chooseInstrument(wanted.location);
     const instrument::State before = instrument::state();
     const std::uint32_t status = instrument::open(chosen.location, &onBlock);
     if (status != 0) {

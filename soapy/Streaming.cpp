@@ -3,6 +3,7 @@
 // and readStream takes samples out of it. The core's block handler has no
 // user pointer, so the one set-up stream is process-wide.
 #include "BlockRing.hpp"
+#include "DcBlocker.hpp"
 #include "LinkWatch.hpp"
 #include "ZefDevice.hpp"
 
@@ -11,11 +12,12 @@
 #include <SoapySDR/Time.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace zef::soapy {
@@ -26,10 +28,24 @@ constexpr std::size_t kDefaultBufferBlocks = 128; // about two seconds
 constexpr std::size_t kMaxBufferBlocks = 8192;
 // A waiting reader looks at the link this often.
 constexpr std::chrono::milliseconds kWatchSlice{100};
+constexpr double kDcCornerHz = 10.0;
+constexpr long kDayUs = 86400L * 1000000L;
 
 struct ZefStream {
+    ZefStream(bool floats, std::size_t blocks)
+        : floatSamples(floats), ring(blocks, kBlockPairs), dc(kDcCornerHz, kStreamRate) {}
+
     bool floatSamples;
     BlockRing ring;
+    DcBlocker dc; // used by the reader alone
+    bool dcOn = false;
+    // What the reader took since activation, for the line at deactivation.
+    struct Taken {
+        std::uint64_t activatedUs = 0;
+        std::uint64_t samples = 0;
+        std::uint64_t overflows = 0;
+        std::uint64_t outages = 0;
+    } taken;
 };
 
 // Shared between the worker (callback) and the reader. The lock is held only
@@ -62,17 +78,43 @@ ZefStream* asZef(SoapySDR::Stream* stream) {
     return reinterpret_cast<ZefStream*>(stream);
 }
 
+// A count out of range is limited to it; anything else keeps the default.
 std::size_t bufferBlocks(const SoapySDR::Kwargs& args) {
     const auto given = args.find("buffers");
     if (given == args.end()) {
         return kDefaultBufferBlocks;
     }
-    char* end = nullptr;
-    const unsigned long blocks = std::strtoul(given->second.c_str(), &end, 10);
-    if (end == given->second.c_str() || *end != '\0' || blocks < 2 || blocks > kMaxBufferBlocks) {
-        throw std::invalid_argument("ZEF418: buffers must be a block count from 2 to 8192");
+    const std::string& text = given->second;
+    unsigned long long blocks = 0;
+    const auto [stop, fault] = std::from_chars(text.data(), text.data() + text.size(), blocks);
+    if (text.empty() || stop != text.data() + text.size() ||
+        (fault != std::errc() && fault != std::errc::result_out_of_range)) {
+        SoapySDR::logf(SOAPY_SDR_WARNING,
+                       "ZEF418: stream argument buffers=%s is not a block count; %zu blocks kept",
+                       text.c_str(), kDefaultBufferBlocks);
+        return kDefaultBufferBlocks;
     }
-    return blocks;
+    const std::size_t limited = fault == std::errc::result_out_of_range
+                                    ? kMaxBufferBlocks
+                                    : std::clamp<std::size_t>(blocks, 2, kMaxBufferBlocks);
+    if (fault != std::errc() || limited != blocks) {
+        SoapySDR::logf(SOAPY_SDR_WARNING,
+                       "ZEF418: stream argument buffers=%s is beyond 2 to 8192; %zu blocks kept",
+                       text.c_str(), limited);
+    }
+    return limited;
+}
+
+// One line when a stream stops, so that a user sees what the program took.
+void logSummary(const ZefStream::Taken& stream) {
+    const double seconds = static_cast<double>(steadyMicroseconds() - stream.activatedUs) / 1e6;
+    SoapySDR::logf(SOAPY_SDR_INFO,
+                   "ZEF418: stream stopped after %.1f s: %llu samples read (%.0f S/s), %llu "
+                   "overflow(s), %llu outage(s)",
+                   seconds, static_cast<unsigned long long>(stream.samples),
+                   seconds > 0 ? static_cast<double>(stream.samples) / seconds : 0.0,
+                   static_cast<unsigned long long>(stream.overflows),
+                   static_cast<unsigned long long>(stream.outages));
 }
 
 } // namespace
@@ -96,13 +138,18 @@ void onBlock(const std::int16_t* pairs) {
 }
 
 void detachStream() {
-    std::lock_guard<std::mutex> guard(hub.lock);
-    hub.stream = nullptr;
-    hub.active = false;
+    {
+        std::lock_guard<std::mutex> guard(hub.lock);
+        hub.stream = nullptr;
+        hub.active = false;
+        hub.endTicks = 0;
+        hub.reportedTicks = 0;
+    }
+    hub.arrived.notify_all();
 }
 
-std::vector<std::string> ZefDevice::getStreamFormats(int direction, size_t /*channel*/) const {
-    if (direction != SOAPY_SDR_RX) {
+std::vector<std::string> ZefDevice::getStreamFormats(int direction, size_t channel) const {
+    if (direction != SOAPY_SDR_RX || channel != 0) {
         return {};
     }
     return {SOAPY_SDR_CS16, SOAPY_SDR_CF32};
@@ -139,8 +186,7 @@ SoapySDR::Stream* ZefDevice::setupStream(int direction, const std::string& forma
         throw std::invalid_argument("ZEF418: stream format \"" + format +
                                     "\" is not supported (CS16, CF32)");
     }
-    auto* stream =
-        new ZefStream{format == SOAPY_SDR_CF32, BlockRing(bufferBlocks(args), kBlockPairs)};
+    auto* stream = new ZefStream(format == SOAPY_SDR_CF32, bufferBlocks(args));
     {
         std::lock_guard<std::mutex> guard(hub.lock);
         if (hub.stream != nullptr) {
@@ -149,6 +195,8 @@ SoapySDR::Stream* ZefDevice::setupStream(int direction, const std::string& forma
         }
         hub.stream = stream;
         hub.active = false;
+        hub.endTicks = 0; // a new stream's time starts at 0
+        hub.reportedTicks = 0;
     }
     return reinterpret_cast<SoapySDR::Stream*>(stream);
 }
@@ -163,10 +211,14 @@ void ZefDevice::closeStream(SoapySDR::Stream* stream) {
             hub.active = false;
         }
     }
+    // A reader that waits on it returns without touching it again.
+    hub.arrived.notify_all();
     if (wasActive) {
         instrument::stop();
+        logSummary(asZef(stream)->taken);
     }
-    // The callback only reaches a stream through the hub, under its lock.
+    // The callback and the readers only reach a stream through the hub,
+    // under its lock.
     delete asZef(stream);
 }
 
@@ -190,13 +242,18 @@ int ZefDevice::activateStream(SoapySDR::Stream* stream, int flags, long long /*t
                                            "set one up with setupStream first");
             return SOAPY_SDR_STREAM_ERROR;
         }
-        hub.stream->ring.clear();
+        ZefStream& zef = *hub.stream;
+        zef.ring.clear();
+        zef.dc.reset();
+        zef.taken = {};
+        zef.taken.activatedUs = steadyMicroseconds();
         hub.active = true;
-        hub.lastBlockUs = steadyMicroseconds();
+        hub.lastBlockUs = zef.taken.activatedUs;
         hub.resync = false;
         hub.endTicks = 0;
         hub.reportedTicks = 0;
     }
+    hub.arrived.notify_all();
     linkWatch.reset();
     const std::uint32_t status = instrument::start();
     if (status != 0) {
@@ -215,14 +272,21 @@ int ZefDevice::deactivateStream(SoapySDR::Stream* stream, int flags, long long /
         return SOAPY_SDR_NOT_SUPPORTED;
     }
     instrument::stop();
+    std::optional<ZefStream::Taken> taken;
     {
         std::lock_guard<std::mutex> guard(hub.lock);
         if (hub.stream == asZef(stream)) {
+            if (hub.active) {
+                taken = hub.stream->taken;
+            }
             hub.active = false;
             hub.stream->ring.clear();
         }
     }
     hub.arrived.notify_all();
+    if (taken) {
+        logSummary(*taken); // a log handler may be slow: never under the lock
+    }
     return 0;
 }
 
@@ -230,32 +294,56 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
                           long long& timeNs, long timeoutUs) {
     flags = 0;
     ZefStream* zefStream = asZef(stream);
-    BlockRing& ring = zefStream->ring;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0L));
+    const auto begun = std::chrono::steady_clock::now();
+    // A day at most: LONG_MAX microseconds would overflow the clock.
+    const auto deadline = begun + std::chrono::microseconds(std::clamp(timeoutUs, 0L, kDayUs));
+    const auto idleDeadline = std::min(deadline, begun + kIdleWait);
+    bool sawActive = false;
     std::unique_lock<std::mutex> guard(hub.lock);
-    while (!(hub.active && ring.readable())) {
+    for (;;) {
+        // Closed while this read waited, or never this device's: the stream
+        // is not touched.
+        if (hub.stream != zefStream) {
+            return SOAPY_SDR_STREAM_ERROR;
+        }
+        if (hub.active && zefStream->ring.readable()) {
+            break;
+        }
+        if (!hub.active && sawActive) {
+            return SOAPY_SDR_TIMEOUT; // deactivated while this read waited
+        }
         bool lost = false;
         if (hub.active) {
+            sawActive = true;
             // The core is called without the stream's lock: its worker may be
             // on its way into onBlock.
             const std::uint64_t silentSince = hub.lastBlockUs;
             guard.unlock();
             const LinkWatch::Verdict verdict = linkWatch.watch(steadyMicroseconds(), silentSince);
             guard.lock();
+            const bool same = hub.stream == zefStream;
             if (verdict == LinkWatch::Verdict::LostNow) {
+                zefStream->taken.outages += same ? 1 : 0;
                 return SOAPY_SDR_STREAM_ERROR;
             }
             lost = verdict == LinkWatch::Verdict::StillLost;
             hub.resync = hub.resync || verdict == LinkWatch::Verdict::Reopened;
+            if (!same || !hub.active || zefStream->ring.readable()) {
+                continue; // changed meanwhile: judged again above
+            }
         }
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
+        // Back, but loading its gateware again: seconds with a real one.
+        const bool reloading = hub.resync;
+        const auto until = hub.active && !lost && !reloading ? deadline : idleDeadline;
+        if (now >= until) {
             return lost ? SOAPY_SDR_STREAM_ERROR : SOAPY_SDR_TIMEOUT;
         }
-        hub.arrived.wait_until(guard, std::min(deadline, now + kWatchSlice));
+        hub.arrived.wait_until(guard, std::min(until, now + kWatchSlice));
     }
+    BlockRing& ring = zefStream->ring;
     if (ring.takeOverflow()) {
+        ++zefStream->taken.overflows;
         return SOAPY_SDR_OVERFLOW;
     }
     timeNs = SoapySDR::ticksToTimeNs(static_cast<long long>(ring.nextElement()), kStreamRate);
@@ -263,14 +351,28 @@ int ZefDevice::readStream(SoapySDR::Stream* stream, void* const* buffs, size_t n
     const std::size_t wanted = std::min<std::size_t>(numElems, INT_MAX);
     bool split = false;
     std::size_t got = 0;
+    // The blocker starts afresh whenever it is turned on.
+    const bool dcOn = dcRemoval_.load();
+    if (dcOn && !zefStream->dcOn) {
+        zefStream->dc.reset();
+    }
+    zefStream->dcOn = dcOn;
     if (zefStream->floatSamples) {
-        got = ring.read(static_cast<float*>(buffs[0]), wanted, split, [](std::int16_t value) {
+        auto* out = static_cast<float*>(buffs[0]);
+        got = ring.read(out, wanted, split, [](std::int16_t value) {
             return static_cast<float>(value) / static_cast<float>(kFullScale);
         });
+        if (dcOn) {
+            zefStream->dc.apply(out, got);
+        }
     } else {
-        got = ring.read(static_cast<std::int16_t*>(buffs[0]), wanted, split,
-                        [](std::int16_t value) { return value; });
+        auto* out = static_cast<std::int16_t*>(buffs[0]);
+        got = ring.read(out, wanted, split, [](std::int16_t value) { return value; });
+        if (dcOn) {
+            zefStream->dc.apply(out, got);
+        }
     }
+    zefStream->taken.samples += got;
     if (split) {
         flags |= SOAPY_SDR_MORE_FRAGMENTS;
     }
@@ -283,8 +385,7 @@ bool ZefDevice::hasHardwareTime(const std::string& what) const {
 
 long long ZefDevice::getHardwareTime(const std::string& what) const {
     if (!what.empty()) {
-        throw std::invalid_argument("ZEF418: no time source \"" + what +
-                                    "\"; the stream's time is the only one (\"\")");
+        return 0; // no such source: as the base class answers
     }
     std::lock_guard<std::mutex> guard(hub.lock);
     const std::uint64_t now = steadyMicroseconds(); // not before the last block's stamp

@@ -7,12 +7,17 @@
 // per process is supported: a second make while one is open throws.
 #pragma once
 
+#include "DeviceArgs.hpp"
 #include "zef/instrument.h"
 
 #include <SoapySDR/Device.hpp>
 
+#include <SoapySDR/Logger.hpp>
+
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,17 +27,16 @@ inline constexpr const char* kDriverKey = "zef";
 inline constexpr auto kStreamRate = static_cast<double>(zef::kSampleRate);
 inline constexpr std::size_t kStreamMtu = kBlockPairs;
 inline constexpr double kFullScale = 32768.0;
+// The longest a read waits on a stream that cannot deliver: inactive, or its
+// instrument away. Long enough that programs which read again at once do
+// not spin, short enough that none freezes (CubicSDR waits 2^30 us).
+inline constexpr std::chrono::milliseconds kIdleWait{100};
 // The synthesiser's 200 MHz clock leaves 0 to 100 MHz for the local oscillator.
 inline constexpr double kMinFrequency = 0.0;
 inline constexpr double kMaxFrequency = 100e6;
-// Covers the FPGA image load over the bit-bang port and the ready status.
-inline constexpr std::chrono::milliseconds kDefaultReadyTimeout{10000};
 
 // Instruments the driver lists, without opening any (SoapySDR's find).
 SoapySDR::KwargsList findInstruments(const SoapySDR::Kwargs& args);
-
-// "0x2101", as find spells locations.
-std::string hexLocation(std::uint32_t location);
 
 // The stream's side of the core's block handler (Streaming.cpp).
 void onBlock(const std::int16_t* pairs);
@@ -56,12 +60,17 @@ class ZefDevice : public SoapySDR::Device {
     size_t getNumChannels(int direction) const override;
     bool getFullDuplex(int direction, size_t channel) const override;
 
-    // Streaming (Streaming.cpp). readStream stamps every read with the time
-    // of its first sample, counted from activation (SOAPY_SDR_HAS_TIME).
-    // When the instrument is lost (a pulled cable) it logs one warning and
-    // returns SOAPY_SDR_STREAM_ERROR instead of SOAPY_SDR_TIMEOUT while the
-    // instrument is away; the module reopens it by itself, and samples
-    // resume after the replug without the application doing anything.
+    // Streaming (Streaming.cpp). setupStream throws for what the instrument
+    // cannot give (transmit, a channel other than 0, a format other than
+    // CS16 and CF32, a second stream); nothing else here throws. readStream
+    // stamps every read with the time of its first sample, counted from
+    // activation (SOAPY_SDR_HAS_TIME). On an inactive stream it returns
+    // SOAPY_SDR_TIMEOUT within kIdleWait, and at once when the stream is
+    // deactivated or closed while it waits. When the instrument is lost (a
+    // pulled cable) it logs one warning and returns SOAPY_SDR_STREAM_ERROR
+    // within kIdleWait while the instrument is away, whatever time-out the
+    // caller gives; the module reopens it by itself, and samples resume
+    // after the replug without the application doing anything.
     std::vector<std::string> getStreamFormats(int direction, size_t channel) const override;
     std::string getNativeStreamFormat(int direction, size_t channel,
                                       double& fullScale) const override;
@@ -81,11 +90,16 @@ class ZefDevice : public SoapySDR::Device {
     // It starts at 0 with each activation, goes on with the blocks that
     // arrive, gaps of an outage included, and between two blocks with the
     // clock by at most one block; it never goes back while the stream runs
-    // and stands still while it is inactive. The only source is "".
+    // and stands still while it is inactive. The only source is ""; any
+    // other (gr-osmosdr asks for "PPS") reads 0, as the base class answers.
     bool hasHardwareTime(const std::string& what) const override;
     long long getHardwareTime(const std::string& what) const override;
 
-    // Antenna (Settings.cpp)
+    // Settings.cpp. None of these throws: a query for a direction or channel
+    // that does not exist answers as SoapySDR's Device base class does, a
+    // setter that changes nothing is accepted with one log line at most, and
+    // a value the instrument cannot meet is limited to the nearest one it
+    // has, logged, and read back as set.
     std::vector<std::string> listAntennas(int direction, size_t channel) const override;
     void setAntenna(int direction, size_t channel, const std::string& name) override;
     std::string getAntenna(int direction, size_t channel) const override;
@@ -104,6 +118,12 @@ class ZefDevice : public SoapySDR::Device {
     std::vector<double> listSampleRates(int direction, size_t channel) const override;
     SoapySDR::RangeList getSampleRateRange(int direction, size_t channel) const override;
 
+    // Automatic DC removal on what readStream returns (DcBlocker.hpp), off
+    // until a program turns it on.
+    bool hasDCOffsetMode(int direction, size_t channel) const override;
+    void setDCOffsetMode(int direction, size_t channel, bool automatic) override;
+    bool getDCOffsetMode(int direction, size_t channel) const override;
+
     // The instrument has neither gain nor bandwidth: accepted and ignored.
     void setGainMode(int direction, size_t channel, bool automatic) override;
     void setGain(int direction, size_t channel, double value) override;
@@ -116,10 +136,16 @@ class ZefDevice : public SoapySDR::Device {
     std::string readSetting(const std::string& key) const override;
 
   private:
-    void noteIgnoredCall();
+    // Logs `message` at `level` the first time `key` comes; true then.
+    bool noteOnce(const std::string& key, SoapySDRLogLevel level, const std::string& message);
+    void ignoreChannel(const char* call, int direction, size_t channel);
+    void noteNoGain(const char* call, int direction, size_t channel);
+    double limitFrequency(double frequency, const char* what);
 
     SoapySDR::Kwargs identity_; // label, description, location as found
-    std::atomic<bool> ignoredCallNoted_{false};
+    std::atomic<bool> dcRemoval_{false};
+    std::mutex notedLock_;
+    std::set<std::string> noted_;
 };
 
 } // namespace zef::soapy

@@ -9,13 +9,17 @@
 //                         in hex ("3 3e0310..."), for tests whose program
 //                         runs where they cannot call the simulator (a
 //                         SoapySDRServer)
+//   ZEF_TEST_SIM_CONTROL  a named pipe; the lines "unplug" and "replug"
+//                         written to it pull and put back the first device
 #include "sim/zef_sim.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -29,8 +33,28 @@ void addDevice(const std::string& entry) {
     zefsim_add_device(entry.substr(0, at).c_str(), location, 0, 0);
 }
 
+// Blocks on the pipe, so it costs nothing until a test writes to it.
+void obeyControl(std::string path) {
+    for (;;) {
+        std::ifstream pipe(path);
+        for (std::string line; std::getline(pipe, line);) {
+            if (line == "unplug") {
+                zefsim_unplug(0);
+            } else if (line == "replug") {
+                zefsim_replug(0);
+            }
+        }
+        if (!pipe.is_open()) {
+            return;
+        }
+    }
+}
+
 struct Preset {
     Preset() {
+        if (const char* control = std::getenv("ZEF_TEST_SIM_CONTROL")) {
+            std::thread(obeyControl, std::string(control)).detach();
+        }
         if (const char* devices = std::getenv("ZEF_TEST_SIM_DEVICES")) {
             std::string list = devices;
             std::size_t from = 0;

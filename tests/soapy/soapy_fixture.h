@@ -10,9 +10,12 @@
 #include <SoapySDR/Logger.hpp>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zef::test {
@@ -23,6 +26,20 @@ inline zefsim_counters simCounters() {
     zefsim_counters c{};
     zefsim_get_counters(&c);
     return c;
+}
+
+// Waits until `done` holds, for at most `limit` (generous: a loaded machine
+// may be slow, a correct module is not stuck).
+template <typename Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 // The 32-bit test-pattern value of pair `i` in interleaved CS16 samples.
@@ -47,12 +64,15 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Messages at `level` that contain `text`.
+    // Messages at `level` (at any level without one) that contain `text`.
     std::size_t count(SoapySDRLogLevel level, const std::string& text) {
+        return count(text, level);
+    }
+    std::size_t count(const std::string& text, std::optional<SoapySDRLogLevel> level = {}) {
         std::lock_guard<std::mutex> guard(lock_);
         std::size_t n = 0;
         for (const auto& [at, message] : lines_) {
-            n += at == level && message.find(text) != std::string::npos ? 1U : 0U;
+            n += (!level || at == *level) && message.find(text) != std::string::npos ? 1U : 0U;
         }
         return n;
     }

@@ -65,9 +65,10 @@ avahi-daemon --no-drop-root --no-chroot --no-rlimits &
 avahi_pid=$!
 for _ in $(seq 50); do avahi-daemon --check 2>/dev/null && break; sleep 0.1; done
 
+mkfifo "$work/control" # the client pulls the cable through it
 SOAPY_SDR_PLUGIN_PATH=$module LD_PRELOAD="$simulator:$preset" \
     ZEF_TEST_SIM_DEVICES="ZEF418@0x2101" ZEF_TEST_SIM_TIMING=realtime \
-    ZEF_TEST_SIM_SETTINGS_OUT="$work/settings" \
+    ZEF_TEST_SIM_SETTINGS_OUT="$work/settings" ZEF_TEST_SIM_CONTROL="$work/control" \
     SoapySDRServer --bind=127.0.0.1:55132 >"$work/server.log" 2>&1 &
 server_pid=$!
 "$python" - <<'PY' || { show_server_log; exit 1; }
@@ -82,7 +83,7 @@ else:
     raise SystemExit("the server never listened on 127.0.0.1:55132")
 PY
 
-"$python" "$here/soapy_remote_client.py" stream || { show_server_log; exit 1; }
+"$python" "$here/soapy_remote_client.py" stream "$work/control" || { show_server_log; exit 1; }
 # The server's process writes the simulator's last settings frame as it ends.
 stop "$server_pid" INT
 server_pid=""

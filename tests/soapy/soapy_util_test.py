@@ -77,7 +77,7 @@ def main():
         output = run_util(util, module, simulator, preset, "--probe=driver=zef")
         expect(output, r"driver=zef", r"hardware=ZEF418", r"Channels: 1 Rx",
                r"Stream formats: CS16, CF32", r"Native format: CS16 \[full-scale=32768\]",
-               r"Antennas: RX", r"RF freq range: \[0, 100\] MHz",
+               r"Antennas: RX", r"Corrections: DC removal\n", r"RF freq range: \[0, 100\] MHz",
                r"Sample rates: 0\.065104 MSps", r"Timestamps: YES", r"key=tune, units=Hz",
                r"key=mode, default=none, type=string, options=\(none, C, U, L, A, F, E\)",
                r"gateware=placeholder: this build cannot bring up a real instrument",
