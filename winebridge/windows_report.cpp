@@ -11,6 +11,7 @@ extern "C" {
 int ZEF_WIN32_API MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* text,
                                       int bytes, char16_t* wide, int room);
 int ZEF_WIN32_API SetEnvironmentVariableW(const char16_t* name, const char16_t* value);
+std::uint32_t ZEF_WIN32_API GetCurrentProcessId();
 }
 
 namespace zef::winebridge {
@@ -34,7 +35,8 @@ void set(const char* name, const std::string* value) {
     if (value == nullptr) {
         SetEnvironmentVariableW(wideName.data(), nullptr);
     } else {
-        SetEnvironmentVariableW(wideName.data(), wide(*value).data());
+        const std::string stamped = std::to_string(GetCurrentProcessId()) + " " + *value;
+        SetEnvironmentVariableW(wideName.data(), wide(stamped).data());
     }
 }
 

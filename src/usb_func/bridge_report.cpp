@@ -34,15 +34,11 @@ std::string variable(const char* name) {
     std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 1), '\0');
     WideCharToMultiByte(CP_UTF8, 0, value.data(), -1, text.data(), bytes, nullptr, nullptr);
     text.resize(text.size() - 1);
-    return text;
+    const std::string ours = std::to_string(GetCurrentProcessId()) + " ";
+    return text.rfind(ours, 0) == 0 ? text.substr(ours.size()) : "";
 }
 
 } // namespace
-
-void forgetBridgeReport() {
-    SetEnvironmentVariableW(wide(winebridge::kLinuxLibraryVariable).c_str(), nullptr);
-    SetEnvironmentVariableW(wide(winebridge::kFailureVariable).c_str(), nullptr);
-}
 
 std::string bridgeLinuxLibrary() {
     return variable(winebridge::kLinuxLibraryVariable);
@@ -53,8 +49,6 @@ std::string bridgeFailure() {
 }
 
 #else
-
-void forgetBridgeReport() {}
 
 std::string bridgeLinuxLibrary() {
     return "";

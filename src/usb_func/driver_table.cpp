@@ -40,9 +40,6 @@ std::string fileOf(platform::Library library, const std::string& loaded) {
 bool loadFirst() {
     DriverFiles noted;
     for (const DriverCandidate& candidate : driverCandidates()) {
-        if (candidate.bridge) {
-            forgetBridgeReport();
-        }
         driverLibrary = platform::loadLibrary(candidate.file.c_str());
         if (driverLibrary != nullptr) {
             (candidate.bridge ? deviceState.bridgeLibrary : deviceState.plainLibrary).store(true);

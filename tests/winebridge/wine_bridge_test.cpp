@@ -19,6 +19,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -159,8 +160,9 @@ std::vector<std::uint8_t> expectedSettings() {
                                  0,
                                  true,
                                  {}});
-    std::vector<std::uint8_t> sent(zef::kSettingsPreamble.begin(), zef::kSettingsPreamble.end());
-    sent.insert(sent.end(), frame.begin(), frame.end());
+    std::vector<std::uint8_t> sent(zef::kSettingsPreamble.size() + frame.size());
+    std::memcpy(sent.data(), zef::kSettingsPreamble.data(), zef::kSettingsPreamble.size());
+    std::memcpy(sent.data() + zef::kSettingsPreamble.size(), frame.data(), frame.size());
     return sent;
 }
 
