@@ -47,7 +47,7 @@ std::string resolveAll(void* library, LinuxD2xx& d2xx) {
 
 // Why a candidate did not load, in words a user can act on.
 std::string whyNotLoaded(const std::string& file, const char* loaderSays) {
-    const std::string said = loaderSays != nullptr ? loaderSays : "it does not load";
+    std::string said = loaderSays != nullptr ? loaderSays : "it does not load";
     if (file.find('/') == std::string::npos) {
         return said.find("No such file") != std::string::npos ? "not found by the dynamic loader"
                                                               : said;

@@ -10,13 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -126,6 +129,40 @@ TEST_F(BridgeCoreOnSimulator, HandlesAreTokensThatDieWithTheirCloseAndStatusesPa
     ASSERT_EQ(bridge.open(0, &second), FT_OK);
     EXPECT_NE(second, first) << "a token is never handed out twice";
     EXPECT_EQ(bridge.close(second), FT_OK);
+}
+
+// The plug-in lists and reopens on the host's thread while its worker reads:
+// the bridge's list and handle table must hold (ThreadSanitizer watches).
+TEST_F(BridgeCoreOnSimulator, ListsOpensAndReadsFromSeveralThreadsAtOnce) {
+    zefsim_add_device("ZEF418", 0x12, 0, 0);
+    zefsim_add_device("ZEF418", 0x13, 0, 0);
+    Bridge& bridge = *bridge_;
+    FT_HANDLE reading = nullptr;
+    ASSERT_EQ(bridge.open(0, &reading), FT_OK);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        std::array<std::uint8_t, 64> bytes{};
+        while (!done.load()) {
+            DWORD queued = 0;
+            DWORD got = 0;
+            EXPECT_EQ(bridge.getQueueStatus(reading, &queued), FT_OK);
+            EXPECT_EQ(bridge.read(reading, bytes.data(), std::min<DWORD>(queued, 64), &got), FT_OK);
+        }
+    });
+    for (int round = 0; round < 200; ++round) {
+        DWORD count = 0;
+        char description[kDescriptionSize] = {};
+        FT_HANDLE other = nullptr;
+        EXPECT_EQ(bridge.createDeviceInfoList(&count), FT_OK);
+        EXPECT_EQ(
+            bridge.listDevices(argument(1), description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
+            FT_OK);
+        ASSERT_EQ(bridge.open(1, &other), FT_OK);
+        EXPECT_EQ(bridge.close(other), FT_OK);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(bridge.close(reading), FT_OK);
 }
 
 // A Linux library that writes more than it may, and reports more than it

@@ -40,6 +40,7 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& wanted)
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> out;
+    out.reserve(strings.size() + 1);
     for (std::string& text : strings) {
         out.push_back(text.data());
     }
