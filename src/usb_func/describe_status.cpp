@@ -51,11 +51,20 @@ std::string throughLibrary(const std::string& text) {
 
 std::string noLibrary(std::uint32_t status) {
     const std::string choice = driverChoice();
-    const std::string tried = driverFiles().tried;
+    const DriverFiles files = driverFiles();
+    const std::string& tried = files.tried;
     if (!choice.empty()) {
         return withCode(std::string("no D2XX driver library could be loaded: the one chosen (") +
                             kDriverVariable + " or the d2xx argument: \"" + choice + "\"), " +
                             (tried.empty() ? choice : tried) + ", does not load",
+                        status);
+    }
+    if (!files.bridgeFailure.empty()) {
+        // The Wine bridge is there but reached nothing on the Linux side.
+        return withCode(std::string("no D2XX driver library could be loaded: ") +
+                            kBridgeLibraryFile +
+                            " \u2192 no Linux D2XX library: " + files.bridgeFailure + "; and " +
+                            kPlainLibraryFile + " is not where the dynamic loader looks",
                         status);
     }
     return withCode(std::string("no D2XX driver library could be loaded: neither ") +

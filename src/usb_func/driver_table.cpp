@@ -1,5 +1,6 @@
 #include "driver_table.h"
 
+#include "bridge_report.h"
 #include "driver_choice.h"
 #include "platform/platform.h"
 #include "plugin/device_state.h"
@@ -17,13 +18,11 @@ platform::Library driverLibrary = nullptr; // the host thread that binds owns it
 // What the last binding loaded or tried, for the words of a status; read
 // from any thread.
 platform::Mutex filesLock;
-std::string boundFile;  // under filesLock
-std::string triedFiles; // under filesLock
+DriverFiles files; // under filesLock
 
-void noteFiles(const std::string& bound, const std::string& tried) {
+void noteFiles(const DriverFiles& noted) {
     platform::LockGuard guard(filesLock);
-    boundFile = bound;
-    triedFiles = tried;
+    files = noted;
 }
 
 std::string fileOf(platform::Library library, const std::string& loaded) {
@@ -36,18 +35,26 @@ std::string fileOf(platform::Library library, const std::string& loaded) {
 #endif
 }
 
+// The Wine bridge names the Linux library behind it: a status then names
+// both ends.
 bool loadFirst() {
-    std::string tried;
+    DriverFiles noted;
     for (const DriverCandidate& candidate : driverCandidates()) {
         driverLibrary = platform::loadLibrary(candidate.file.c_str());
         if (driverLibrary != nullptr) {
             (candidate.bridge ? deviceState.bridgeLibrary : deviceState.plainLibrary).store(true);
-            noteFiles(fileOf(driverLibrary, candidate.file), "");
+            const std::string linuxSide = candidate.bridge ? bridgeLinuxLibrary() : "";
+            noteFiles({fileOf(driverLibrary, candidate.file) +
+                           (linuxSide.empty() ? "" : " \u2192 " + linuxSide),
+                       "", ""});
             return true;
         }
-        tried += (tried.empty() ? "" : ", ") + candidate.file;
+        if (candidate.bridge) {
+            noted.bridgeFailure = bridgeFailure();
+        }
+        noted.tried += (noted.tried.empty() ? "" : ", ") + candidate.file;
     }
-    noteFiles("", tried);
+    noteFiles(noted);
     return false;
 }
 
@@ -110,7 +117,7 @@ std::uint32_t resolve(std::size_t slotCount, const char* prefix) {
 
 DriverFiles driverFiles() {
     platform::LockGuard guard(filesLock);
-    return {boundFile, triedFiles};
+    return files;
 }
 
 std::uint32_t BindDriver() {

@@ -73,8 +73,10 @@ extern DriverTable driverTable;
 std::uint32_t BindDriver();
 
 struct DriverFiles {
-    std::string bound; // the file of the bound library; "" until one is
-    std::string tried; // what a binding that found none tried, in order
+    std::string bound;         // the file of the bound library ("lin_ftd2xx.dll → the Linux
+                               // library" for the Wine bridge); "" until one is
+    std::string tried;         // what a binding that found none tried, in order
+    std::string bridgeFailure; // then: why the Wine bridge refused to load, if it did
 };
 DriverFiles driverFiles();
 

@@ -2,8 +2,6 @@
 
 #include "driver_table.h"
 
-#include <cstring>
-
 namespace zef {
 
 namespace {
@@ -24,16 +22,6 @@ bool listDevice(DWORD index, ListedDevice& device) {
         FT_ListDevices(indexArg, device.description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
     device.description[kDescriptionSize - 1] = '\0'; // a driver that fills all 64 bytes
     return locationStatus == FT_OK && descriptionStatus == FT_OK;
-}
-
-bool isInstrument(const char* description) {
-    return std::strcmp(description, kDescriptionKr27xx) == 0 ||
-           std::strcmp(description, kDescriptionZef418) == 0;
-}
-
-bool isRelative(const char* description) {
-    return isInstrument(description) || std::strcmp(description, kDescriptionOscilloscope) == 0 ||
-           std::strcmp(description, kDescriptionKr27) == 0;
 }
 
 bool listInstrument(DWORD index, ListedDevice& device) {

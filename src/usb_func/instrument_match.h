@@ -3,19 +3,13 @@
 // their open all use these, so they can never disagree.
 #pragma once
 
+#include "instrument_description.h"
 #include "zef/d2xx.h"
 
 #include <cstdint>
 #include <optional>
 
 namespace zef {
-
-// The descriptions the instrument's USB bridge reports.
-inline constexpr const char* kDescriptionKr27xx = "Digital Oscilloscope KR27xx";
-inline constexpr const char* kDescriptionZef418 = "ZEF418";
-// Relatives that are never opened, not even in the second pass.
-inline constexpr const char* kDescriptionOscilloscope = "Digital Oscilloscope";
-inline constexpr const char* kDescriptionKr27 = "Digital Oscilloscope KR27";
 
 // One device as both list queries report it.
 struct ListedDevice {
@@ -29,10 +23,6 @@ void* asPointerArgument(d2xx::DWORD value);
 // Both list queries (location, then description), made every time; true
 // when both worked. Under the driver lock.
 bool listDevice(d2xx::DWORD index, ListedDevice& device);
-
-// Exact, whole-string comparisons.
-bool isInstrument(const char* description);
-bool isRelative(const char* description); // the instrument or one of its relatives
 
 // The first pass's test of one index: listed, and described as the instrument.
 bool listInstrument(d2xx::DWORD index, ListedDevice& device);

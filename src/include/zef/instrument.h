@@ -103,7 +103,8 @@ struct State {
     std::optional<std::uint32_t> location; // of the open instrument, when known
     std::uint16_t model = 0;               // model word of the last status frame
     DriverLibrary library = DriverLibrary::None;
-    std::string libraryFile; // the file of the bound library, "" when none
+    std::string libraryFile; // the file of the bound library, "" when none; for the Wine
+                             // bridge "lin_ftd2xx.dll → " and the Linux library behind it
     std::uint32_t driverStatus = 0;
     std::int32_t localOscillator = 0; // Hz
     std::int32_t tuned = 0;           // Hz
