@@ -1,6 +1,7 @@
 #include "extio_thread.h"
 
 #include "fpga_loader.h"
+#include "link_keeper.h"
 #include "plugin/device_state.h"
 #include "settings_frame.h"
 #include "stream_parser.h"
@@ -21,7 +22,7 @@ bool configureEmbeddedImage(const platform::Thread& worker) {
 }
 
 constexpr WorkerJobs kDeviceJobs = {&waitOnRxEvent, &configureEmbeddedImage, &sendSettingsFrame,
-                                    &parserPass};
+                                    &parserPass, &keepLink};
 
 } // namespace
 
@@ -41,6 +42,9 @@ void workerPass(const platform::Thread& worker, const WorkerJobs& jobs, bool& lo
         loadAbandoned = !jobs.configureFpga(worker);
         loadEnded(load);
         return;
+    }
+    if (jobs.keepLink != nullptr) {
+        jobs.keepLink(worker); // also with no device open: a reopen may find it
     }
     // A settings write that happened to succeed after an abandoned load must
     // not hide the failure from StartHW's link check. With no device open

@@ -33,6 +33,7 @@ struct WorkerJobs {
     bool (*configureFpga)(const platform::Thread& worker); // false: load abandoned
     void (*sendSettings)(const platform::Thread& worker);
     void (*parse)(const platform::Thread& worker);
+    void (*keepLink)(const platform::Thread& worker); // may be null
 };
 
 // One pass of the loop. `loadAbandoned` carries from pass to pass: after an

@@ -14,6 +14,7 @@ namespace {
 
 // Static so a pass allocates nothing; passes never run concurrently.
 std::array<std::uint8_t, kMaxPassBytes> passBuffer;
+std::uint64_t lastReadUs = 0;
 
 // Bytes read into passBuffer from the open device, and the session they
 // were read in; a failed query or read, or no device open, counts as nothing.
@@ -46,12 +47,17 @@ void parserPass(const platform::Thread& worker) {
     if (got == 0) {
         return;
     }
+    lastReadUs = platform::nowMicroseconds();
     // A frame begun on the closed device cannot end on this one.
     if (parserState.session != link) {
         parserState = ParserState{};
         parserState.session = link;
     }
     parseBytes(parserState, {passBuffer.data(), got}, worker);
+}
+
+std::uint64_t lastBytesUs() {
+    return lastReadUs;
 }
 
 } // namespace zef

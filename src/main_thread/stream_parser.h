@@ -19,4 +19,8 @@ inline constexpr std::uint32_t kMaxPassBytes = 65000;
 // byte once the worker is asked to terminate.
 void parserPass(const platform::Thread& worker);
 
+// When a pass last read bytes (the monotonic clock), 0 before any; the
+// worker's alone.
+std::uint64_t lastBytesUs();
+
 } // namespace zef

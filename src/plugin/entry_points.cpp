@@ -91,6 +91,19 @@ void openDevice() {
 // A safety net only: the wait ends when the worker's body does.
 constexpr std::uint32_t kEndWaitSliceMs = 100;
 
+// With lifecycleLock held: the link check, and a reopen when it fails.
+void checkLinkAndReopen() {
+    if (deviceState.driverStatus.load() == 0) {
+        // A failure the worker stores meanwhile is newer than this check.
+        std::int32_t unchanged = 0;
+        deviceState.driverStatus.compare_exchange_strong(unchanged,
+                                                         static_cast<std::int32_t>(CheckLink()));
+    }
+    if (deviceState.driverStatus.load() != 0) {
+        openDevice();
+    }
+}
+
 // With lifecycleLock held: waits for a worker on its way out with the lock
 // released, since what it is still doing (its callback) may need the lock.
 void waitForEnd(ExtIO_Thread& worker) {
@@ -203,15 +216,7 @@ int startHW(std::int32_t freq) {
         if (closeWaiting()) {
             return kBlockPairs;
         }
-        if (deviceState.driverStatus.load() == 0) {
-            // A failure the worker stores meanwhile is newer than this check.
-            std::int32_t unchanged = 0;
-            deviceState.driverStatus.compare_exchange_strong(
-                unchanged, static_cast<std::int32_t>(CheckLink()));
-        }
-        if (deviceState.driverStatus.load() != 0) {
-            openDevice();
-        }
+        checkLinkAndReopen();
         if (deviceState.driverStatus.load() == 0 && everInitialised) {
             ensureWorker();
         }
@@ -225,6 +230,14 @@ int startHW(std::int32_t freq) {
     }
     wakeWorker();
     return kBlockPairs;
+}
+
+void reopenLostDevice() {
+    platform::LockGuard guard(lifecycleLock);
+    if (closeWaiting() || !deviceState.streaming.load()) {
+        return;
+    }
+    checkLinkAndReopen();
 }
 
 void stopHW() {

@@ -26,5 +26,8 @@ std::int32_t getHWLO();
 void tuneChanged(std::int32_t freq);
 void modeChanged(char mode);
 void setCallback(ExtIOCallback callback);
+// The worker, while streaming, once the device stopped answering: StartHW's
+// link check and reopen, without its new LO. Nothing while a CloseHW waits.
+void reopenLostDevice();
 
 } // namespace zef

@@ -6,6 +6,7 @@
 #include "entry_points.h"
 #include "fpga_image.h"
 #include "main_thread/gateware_progress.h"
+#include "main_thread/link_keeper.h"
 #include "main_thread/sent_settings.h"
 #include "sha256.h"
 #include "tuning.h"
@@ -96,6 +97,7 @@ std::uint32_t open(std::optional<std::uint32_t> location, BlockHandler handler) 
         setDeviceSearch(DeviceSearch{true, location});
     }
     blockHandler.store(handler, std::memory_order_release);
+    setLinkKeeping(false);
     zef::setCallback(&forwardBlock);
     zef::initHW(nullptr, nullptr, nullptr);
     const auto status = static_cast<std::uint32_t>(deviceState.driverStatus.load());

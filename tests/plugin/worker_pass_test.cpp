@@ -49,7 +49,8 @@ void logParse(const zef::platform::Thread& /*worker*/) {
     note("parse");
 }
 
-constexpr zef::WorkerJobs kLoggingJobs = {&logWait, &logConfigure, &logSettings, &logParse};
+constexpr zef::WorkerJobs kLoggingJobs = {&logWait, &logConfigure, &logSettings, &logParse,
+                                          nullptr};
 
 class IdleThread : public zef::platform::Thread {
   protected:

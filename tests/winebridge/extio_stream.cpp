@@ -1,8 +1,7 @@
-// ExtIO_Zef.dll through the bridge across an unplug and a replug. ExtIO has
-// no way for a plug-in to restart a host's stream: the host's next StartHW
-// reopens the instrument, so this host, like a user pressing Start, calls
-// StartHW once a second while no samples come. Nothing else is restarted:
-// not the program, not Wine, not the bridge.
+// ExtIO_Zef.dll through the bridge across an unplug and a replug. The host
+// calls nothing after its StartHW, as HDSDR does while it streams: the
+// plug-in's worker finds the instrument again by itself. Nothing else is
+// restarted: not the program, not Wine, not the bridge.
 #include "bridge_client.h"
 #include "extio_plugin.h"
 
@@ -16,7 +15,6 @@ namespace {
 constexpr std::int32_t kLoHz = 7050000;
 constexpr long kBlocksToSee = 20;
 constexpr DWORD kStallMs = 1000;
-constexpr DWORD kRetryMs = 1000;
 constexpr DWORD kPhaseLimitMs = 60000;
 
 std::atomic<long> blocks{0};
@@ -77,21 +75,9 @@ int streamThroughPlugin() {
     say("stalled %ld", blocks.load());
 
     const long before = blocks.load();
-    int starts = 0;
-    DWORD lastStart = 0;
-    const bool resumed = within(kPhaseLimitMs, [&] {
-        if (blocks.load() >= before + kBlocksToSee) {
-            return true;
-        }
-        if (blocks.load() == before && GetTickCount() - lastStart >= kRetryMs) {
-            extio.StartHW(kLoHz);
-            ++starts;
-            lastStart = GetTickCount();
-        }
-        return false;
-    });
-    say(resumed ? "resumed %ld after %d StartHW" : "not resumed %ld after %d StartHW",
-        blocks.load() - before, starts);
+    const bool resumed =
+        within(kPhaseLimitMs, [&] { return blocks.load() >= before + kBlocksToSee; });
+    say(resumed ? "resumed %ld" : "not resumed %ld", blocks.load() - before);
     extio.StopHW();
     extio.CloseHW();
     say("done");

@@ -272,8 +272,8 @@ TEST_F(WineBridge, ZefHostRecordsTenSecondsWithTheGatewareAndSettingsOnTheWire) 
     EXPECT_EQ(foreign.claims(), 0U);
 }
 
-// The host calls StartHW while no samples come, as ExtIO hosts restart a
-// stream; the bridge lists the replugged instrument by itself.
+// The host calls nothing after StartHW: the plug-in reopens the replugged
+// instrument through the bridge by itself, loads it and streams on.
 TEST_F(WineBridge, TheStreamResumesAfterAnUnplugAndAReplug) {
     EmulatedBridge& zef418 = bed.plug(1, 2, "ZEF418");
     const auto client = run("bridge_client.exe", {"stream"});

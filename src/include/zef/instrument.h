@@ -58,7 +58,9 @@ void close();
 
 // Delivery on. Checks the link first and reopens the instrument (and reloads
 // its gateware) when it is gone, as the ExtIO StartHW does; returns the
-// driver status after that: 0 when the instrument is there.
+// driver status after that: 0 when the instrument is there. A front end
+// keeps the link itself with checkLink() and start(): unlike the ExtIO
+// plug-in, the core does not reopen a lost instrument behind its back.
 std::uint32_t start();
 void stop();
 // A receive-queue query on the open handle, changing nothing: 0 while the
