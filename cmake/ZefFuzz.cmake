@@ -28,8 +28,11 @@ function(zef_fuzz_target name)
     set(code ${name}_code)
     add_library(${code} OBJECT ${ARG_CODE})
     target_link_libraries(${code} PRIVATE ${usage})
+    set(ignorelist ${PROJECT_SOURCE_DIR}/cmake/fuzz_coverage_ignorelist.txt)
     target_compile_options(${code} PRIVATE -fsanitize=fuzzer-no-link
-        -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/cmake/fuzz_coverage_ignorelist.txt)
+        -fsanitize-coverage-ignorelist=${ignorelist})
+    set_source_files_properties(${ARG_CODE} TARGET_DIRECTORY ${code}
+        PROPERTIES OBJECT_DEPENDS ${ignorelist})
     if(ARG_EDGES_ONLY)
         target_compile_options(${code} PRIVATE -fno-sanitize-coverage=trace-cmp)
     endif()

@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
 
     Bytes status = header({});
     appendStatus(status, 2, false);
+    appendStatus(status, 1, true); // a state code that raises no flag
 
     Bytes samples = header({700, 1500});
     appendSamples(samples, 0);
