@@ -5,20 +5,25 @@
 # the time and the findings of each target; exits 1 when any target found
 # something (its inputs are under build/fuzz-long/<target>/).
 #
-#   bench/fuzz-long.sh [RUNS]        JOBS=2 by default
+#   bench/fuzz-long.sh [RUNS [TARGET...]]    JOBS=2 by default; TARGETs: only those
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${1:-10000000}
+shift $(($# > 0 ? 1 : 0))
 jobs=${JOBS:-2}
 list=tests/fuzz/targets.list
 out=build/fuzz-long
 
-mapfile -t lines < <(grep -Ev '^[[:space:]]*(#|$)' "$list")
+mapfile -t listed < <(grep -Ev '^[[:space:]]*(#|$)' "$list")
+lines=()
 targets=()
-for line in "${lines[@]}"; do
+for line in "${listed[@]}"; do
     read -r name _ <<<"$line"
-    targets+=("$name")
+    if (($# == 0)) || [[ " $* " == *" $name "* ]]; then
+        lines+=("$line")
+        targets+=("$name")
+    fi
 done
 
 cmake --preset fuzz >/dev/null
