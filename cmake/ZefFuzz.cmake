@@ -3,6 +3,7 @@
 # from that line, scripts/stages/50-fuzz runs those tests and
 # bench/fuzz-long.sh the long runs.
 set(ZEF_FUZZ_LIST ${PROJECT_SOURCE_DIR}/tests/fuzz/targets.list)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZEF_FUZZ_LIST})
 set(ZEF_FUZZ_SHORT_SECONDS 10 CACHE STRING "Length of each fuzz target's run in the test suite")
 
 # zef_fuzz_target(name CODE sources... [HARNESS sources...] [LIBS ...]
