@@ -31,16 +31,19 @@ std::optional<double> number(std::string_view text) {
         return std::nullopt;
     }
     const std::string_view unit = trim(std::string_view(end));
+    double scale = 0.0;
     if (unit.empty()) {
-        return value;
+        scale = 1.0;
+    } else if (unit == "k") {
+        scale = 1e3;
+    } else if (unit == "M") {
+        scale = 1e6;
     }
-    if (unit == "k") {
-        return value * 1e3;
+    // A unit can carry a finite number past the largest double.
+    if (scale == 0.0 || !std::isfinite(value * scale)) {
+        return std::nullopt;
     }
-    if (unit == "M") {
-        return value * 1e6;
-    }
-    return std::nullopt;
+    return value * scale;
 }
 
 std::optional<std::uint64_t> whole(std::string_view text, std::uint64_t max) {

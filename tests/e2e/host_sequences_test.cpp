@@ -13,19 +13,27 @@
 namespace zef::test {
 namespace {
 
-using std::chrono::milliseconds;
-
 // What the callback does after recording a block.
 enum class Reentry { None, CloseOnce, StartEveryBlock, CloseEveryBlock, InitEveryBlock };
 std::atomic<Reentry> reentry{Reentry::None};
 std::atomic<std::uint64_t> reentered{0};
 std::atomic<std::uint64_t> longestReentryUs{0};
-// Raised while a re-entrant callback waits before calling in, so that the
-// host's thread can be made to call right then.
+// Raised while a re-entrant callback waits before calling in: it calls in
+// only once the host's thread is inside CloseHW (which raises firstInit), so
+// that its call meets a CloseHW waiting for this very callback.
 std::atomic<bool> insideCallback{false};
-// CloseOnce: raised after the callback's CloseHW, which then stays in the
-// callback a while, so the host's next InitHW meets a worker still finishing.
+// CloseOnce: raised after the callback's CloseHW. The callback then stays
+// until the host's InitHW is under way (it lowers firstInit), so that InitHW
+// meets a worker still finishing.
 std::atomic<bool> closedInCallback{false};
+// A callback that waited in vain for the host's thread.
+std::atomic<std::uint64_t> raceMissed{0};
+
+void waitForTheHost(bool firstInit) {
+    if (!waitUntil([firstInit] { return zef::deviceState.firstInit.load() == firstInit; })) {
+        ++raceMissed;
+    }
+}
 
 extern "C" void EXTIO_CALLBACK_CALL reentrantBlock(int count, int status, float iqOffset,
                                                    void* data) {
@@ -36,7 +44,7 @@ extern "C" void EXTIO_CALLBACK_CALL reentrantBlock(int count, int status, float 
     }
     if (action != Reentry::CloseOnce) {
         insideCallback = true;
-        std::this_thread::sleep_for(milliseconds(20));
+        waitForTheHost(true);
     }
     const std::uint64_t began = platform::nowMicroseconds();
     switch (action) {
@@ -62,7 +70,7 @@ extern "C" void EXTIO_CALLBACK_CALL reentrantBlock(int count, int status, float 
         longestReentryUs.store(took);
     }
     if (action == Reentry::CloseOnce) {
-        std::this_thread::sleep_for(milliseconds(50));
+        waitForTheHost(false);
     }
     ++reentered;
     insideCallback = false;
@@ -89,6 +97,7 @@ class HostSequences : public SimulatedInstrument {
         reentered = 0;
         longestReentryUs = 0;
         closedInCallback = false;
+        raceMissed = 0;
     }
     void TearDown() override {
         reentry = Reentry::None;
@@ -123,7 +132,7 @@ TEST_F(HostSequences, FailedReopenLeavesTheClosedHandleAloneUntilTheDeviceReturn
     EXPECT_EQ(zef::startHW(7050000), 512);
     EXPECT_EQ(zef::deviceState.driverStatus.load(), 2) << "the reopen found nothing";
     zef::setHWLO(7060000); // a settings frame is pending on every pass
-    std::this_thread::sleep_for(milliseconds(300));
+    ASSERT_TRUE(workerRunsPasses(3));
     EXPECT_EQ(counters().closed_handle_calls, 0U) << "the worker used the closed handle";
     EXPECT_EQ(zef::deviceState.driverStatus.load(), 2) << "a stale write overwrote the status";
 
@@ -173,6 +182,7 @@ TEST_F(HostSequences, CloseFromTheCallbackThenInitAndStartStreamsAgain) {
     });
     ASSERT_TRUE(blocksArrive(40)) << "the plug-in works again without a restart of the host";
     EXPECT_EQ(reentered.load(), 1U);
+    EXPECT_EQ(raceMissed.load(), 0U) << "InitHW came only after the callback";
     EXPECT_LT(longestReentryUs.load(), 100000U) << "CloseHW from the callback returns promptly";
     expectIntactBlocks();
     EXPECT_EQ(counters().closed_handle_calls, 0U);
@@ -193,6 +203,7 @@ TEST_F(HostSequences, CallbacksThatCallBackInNeverDeadlockCloseHW) {
         withinSeconds(10, "CloseHW during a re-entrant callback", [] { zef::closeHW(); });
         reentry = Reentry::None;
         expectClosed();
+        EXPECT_EQ(raceMissed.load(), 0U) << "no callback called in during CloseHW";
         EXPECT_EQ(counters().closed_handle_calls, 0U);
     }
     // And the plug-in still comes up after all that.

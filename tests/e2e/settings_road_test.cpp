@@ -10,8 +10,6 @@
 namespace zef::test {
 namespace {
 
-using std::chrono::milliseconds;
-
 std::optional<sim::DecodedSettings> lastSettings() {
     std::uint8_t frame[65];
     if (zefsim_last_settings(frame) == 0) {
@@ -48,11 +46,16 @@ TEST_F(SimulatedInstrument, TuneDuringTheAckWaitSendsASecondFrame) {
 
 TEST_F(SimulatedInstrument, UnacknowledgedFrameIsNotResent) {
     zefsim_set_fault(ZEFSIM_NEVER_ACK, 1);
+    // Few driver signals, so that the worker's own resets of RxEvent show.
+    zefsim_set_timing(ZEFSIM_REALTIME);
+    zefsim_set_transfer_size(65536);
     startStreaming();
     ASSERT_TRUE(waitUntil([] { return counters().settings_received >= 1; }));
-    std::this_thread::sleep_for(milliseconds(1500)); // three ack waits' worth
+    // The ack wait runs inside a pass: two passes after it, every frame
+    // pending since the start has been sent and waited for.
+    ASSERT_TRUE(workerRunsPasses(2));
     const std::uint64_t settled = counters().settings_received;
-    std::this_thread::sleep_for(milliseconds(700));
+    ASSERT_TRUE(workerRunsPasses(3));
     EXPECT_EQ(counters().settings_received, settled) << "no resend until a value changes";
     zef::setHWLO(7000000);
     ASSERT_TRUE(waitUntil([&] { return counters().settings_received == settled + 1; }));

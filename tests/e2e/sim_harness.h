@@ -124,6 +124,32 @@ class SimulatedInstrument : public testing::Test {
         ASSERT_EQ(zef::startHW(lo), 512);
     }
 
+    // Returns once the worker has parsed everything the device put on the
+    // wire before the call: the device answers a settings frame with a
+    // status frame behind those bytes, which carries the model set here.
+    static bool workerParsedAllSent() {
+        static std::uint16_t model = 0x4000; // never 53, which changes the frame
+        const std::uint16_t mark = ++model;
+        zefsim_set_model(mark);
+        zef::tuneChanged(zef::deviceState.tuneFrequency.load());
+        return waitUntil([mark] { return zef::deviceState.deviceModel.load() == mark; });
+    }
+
+    // Returns once the worker has run `passes` whole passes that began after
+    // the call. It resets RxEvent after each wait and nothing else does, so
+    // setting the event and seeing it reset marks a pass. The driver sets it
+    // too (on Windows it stays set): the device must send nothing, or seldom.
+    static bool workerRunsPasses(int passes) {
+        platform::Event& event = zef::rxEvent();
+        for (int i = 0; i <= passes; ++i) {
+            event.set();
+            if (!waitUntil([&event] { return !event.wait(0); })) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     static bool blocksArrive(std::uint64_t more,
                              std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         const std::uint64_t target = delivery.blocks.load() + more;

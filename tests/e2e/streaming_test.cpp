@@ -5,8 +5,6 @@
 namespace zef::test {
 namespace {
 
-using std::chrono::milliseconds;
-
 TEST_F(SimulatedInstrument, EveryFrameArrivesOnceAndInOrder) {
     startStreaming();
     ASSERT_TRUE(blocksArrive(300));
@@ -24,12 +22,13 @@ TEST_F(SimulatedInstrument, StopHaltsDeliveryAndStartResumesIt) {
     startStreaming();
     ASSERT_TRUE(blocksArrive(20));
     zef::stopHW();
-    std::this_thread::sleep_for(milliseconds(100)); // a pass in flight may finish
+    ASSERT_TRUE(workerParsedAllSent()) << "the pass in flight at the stop finishes";
     const std::uint64_t stopped = delivery.blocks.load();
     const std::uint64_t sentBefore = counters().sample_frames_sent;
     ASSERT_TRUE(waitUntil([&] { return counters().sample_frames_sent > sentBefore + 20; }))
         << "the device keeps streaming";
-    EXPECT_EQ(delivery.blocks.load(), stopped);
+    ASSERT_TRUE(workerParsedAllSent());
+    EXPECT_EQ(delivery.blocks.load(), stopped) << "frames parsed while stopped reach no one";
 
     const std::uint64_t opens = counters().opens;
     EXPECT_EQ(zef::startHW(7050000), 512);
@@ -64,7 +63,7 @@ TEST_F(SimulatedInstrument, UnplugThenStartReopensAndStreamsAgain) {
     startStreaming();
     ASSERT_TRUE(blocksArrive(10));
     zefsim_unplug(0);
-    std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_TRUE(workerRunsPasses(2)) << "the worker meets the unplugged device";
     zefsim_replug(0);
     const std::uint64_t opens = counters().opens;
     EXPECT_EQ(zef::startHW(7050000), 512);
@@ -108,9 +107,7 @@ TEST_F(SimulatedInstrument, StartBeforeInitOpensButConfiguresOnlyAfterInit) {
     EXPECT_EQ(zef::startHW(7100000), 512);
     EXPECT_EQ(counters().opens, 1U);
     EXPECT_TRUE(zef::deviceState.configNeeded.load());
-    std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_EQ(counters().configs_accepted, 0U) << "no worker before InitHW";
-    EXPECT_EQ(zef::deviceState.worker.load(), nullptr);
+    EXPECT_EQ(zef::deviceState.worker.load(), nullptr) << "no worker before InitHW";
 
     zef::setCallback(&recordBlock);
     EXPECT_TRUE(zef::initHW(nullptr, nullptr, nullptr));
@@ -118,6 +115,7 @@ TEST_F(SimulatedInstrument, StartBeforeInitOpensButConfiguresOnlyAfterInit) {
     EXPECT_EQ(counters().opens, 2U) << "and opens again";
     ASSERT_TRUE(waitUntil([] { return counters().configs_accepted == 1; }));
     ASSERT_TRUE(blocksArrive(10));
+    EXPECT_EQ(counters().configs_accepted, 1U) << "nothing loaded the FPGA before InitHW";
 }
 
 } // namespace
@@ -132,7 +130,7 @@ TEST_F(SimulatedInstrument, AbandonedLoadWaitsForTheNextStart) {
     ASSERT_TRUE(zef::initHW(nullptr, nullptr, nullptr));
     ASSERT_TRUE(waitUntil([] { return zef::deviceState.driverStatus.load() == 4; }));
     zef::tuneChanged(7050000); // must not be sent to a device without gateware
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(workerRunsPasses(3));
     EXPECT_EQ(counters().settings_received, 0U);
     EXPECT_EQ(zef::deviceState.driverStatus.load(), 4) << "the failure stays visible";
 

@@ -5,6 +5,7 @@
 #include "run_program.h"
 #include "sha256.h"
 #include "sim/zef_sim.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,11 @@
 #include <imagehlp.h>
 #endif
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -122,10 +122,10 @@ TEST_F(Gateware, EmbeddedImageIsWhatTheInstrumentReceives) {
         int type = 0;
         ASSERT_TRUE(plugin->InitHW(nullptr, nullptr, &type));
         zefsim_counters sim{};
-        for (int i = 0; i < 1000 && sim.configs_accepted == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(zef::test::waitUntil([&sim] {
             zefsim_get_counters(&sim);
-        }
+            return sim.configs_accepted > 0;
+        }));
         plugin->CloseHW();
         EXPECT_EQ(sim.configs_accepted, 1U);
     }
@@ -134,42 +134,69 @@ TEST_F(Gateware, EmbeddedImageIsWhatTheInstrumentReceives) {
     EXPECT_TRUE(rebuilt == stream) << "rebuilt " << rebuilt.size() << " bytes";
 }
 
+// A DLL whose gateware region starts inside its PE header: embedding rewrites
+// the checksum field, which then lies in the image.
+Bytes dllWithRegionInItsHeader() {
+    Bytes file(0x40, 0);
+    file[0] = 'M';
+    file[1] = 'Z';
+    file[0x3C] = 0x40;
+    for (const char c : std::string_view("PE\0\0ZEF418/gateware/\1\0\0\0\x40\0\0\0", 28)) {
+        file.push_back(static_cast<std::uint8_t>(c));
+    }
+    file.resize(file.size() + 8 + 64, 0); // flags, length, 64 bytes of room
+    return file;
+}
+
 TEST_F(Gateware, RefusedInputsLeaveThePluginUntouched) {
     const Bytes goodStream = makeStream(1000);
     Bytes truncatedBit = makeBitFile(goodStream);
     truncatedBit.resize(20); // inside field 'a'
     Bytes shortBit = makeBitFile(goodStream);
     shortBit.resize(shortBit.size() - 10);
+    Bytes markedStream = goodStream;
+    markedStream.insert(markedStream.end(), {'Z', 'E', 'F', '4', '1', '8', '/', 'g', 'a', 't', 'e',
+                                             'w', 'a', 'r', 'e', '/'});
+    enum class Target { Plugin, Text, BadDll };
     const struct {
         const char* name;
         Bytes image;
-        bool notAPlugin;
+        Target target;
         const char* message;
     } cases[] = {
-        {"too long", makeStream(kCapacity + 2), false, "has room for 393216"},
-        {"wrong IDCODE", makeStream(1000, 0x04002093), false, "wrong IDCODE 0x04002093 (XC6SLX16)"},
-        {"truncated .bit header", truncatedBit, false, "truncated .bit header"},
-        {"truncated .bit stream", shortBit, false, "truncated .bit file"},
-        {"no sync word", Bytes(64, 0xFF), false, "no sync word"},
-        {"not a plug-in file", goodStream, true, "not a plug-in file"},
+        {"too long", makeStream(kCapacity + 2), Target::Plugin, "has room for 393216"},
+        {"wrong IDCODE", makeStream(1000, 0x04002093), Target::Plugin,
+         "wrong IDCODE 0x04002093 (XC6SLX16)"},
+        {"truncated .bit header", truncatedBit, Target::Plugin, "truncated .bit header"},
+        {"truncated .bit stream", shortBit, Target::Plugin, "truncated .bit file"},
+        {"no sync word", Bytes(64, 0xFF), Target::Plugin, "no sync word"},
+        {"a region marker in the image", markedStream, Target::Plugin, "marker of a gateware"},
+        {"not a plug-in file", goodStream, Target::Text, "not a plug-in file"},
+        {"a region inside the PE header", makeStream(64), Target::BadDll, "not a plug-in file"},
     };
     const std::string text = write("notes.txt", Bytes(4096, 'x'));
+    const std::string dll = write("header.dll", dllWithRegionInItsHeader());
     for (const auto& c : cases) {
-        const std::string target = c.notAPlugin ? text : plugin_;
+        const std::string target = c.target == Target::Plugin ? plugin_
+                                   : c.target == Target::Text ? text
+                                                              : dll;
         const std::string before = zef::test::fileText(target);
         const std::string copy = path("copy");
-        const zef::test::ProgramRun run =
-            tool({"embed", target, write("image", c.image), "-o", copy});
-        EXPECT_EQ(run.exitCode, 1) << c.name;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
-        EXPECT_EQ(zef::test::fileText(target), before) << c.name;
-        EXPECT_FALSE(fs::exists(copy)) << c.name;
+        const std::string image = write("image", c.image);
+        for (const bool inPlace : {false, true}) {
+            const zef::test::ProgramRun run = inPlace ? tool({"embed", target, image})
+                                                      : tool({"embed", target, image, "-o", copy});
+            EXPECT_EQ(run.exitCode, 1) << c.name;
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+            EXPECT_EQ(zef::test::fileText(target), before) << c.name;
+            EXPECT_FALSE(fs::exists(copy)) << c.name;
+        }
     }
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) {
         ++files;
     }
-    EXPECT_EQ(files, 5U) << "plug-in, notes, image, out, err: no temporary file left";
+    EXPECT_EQ(files, 6U) << "plug-in, notes, DLL, image, out, err: no temporary file left";
 }
 
 } // namespace

@@ -60,17 +60,23 @@ int main(int argc, char** argv) {
 
     Bytes status = header({});
     appendStatus(status, 2, false);
+    appendStatus(status, 1, true); // a state code that raises no flag
 
     Bytes samples = header({700, 1500});
     appendSamples(samples, 0);
 
+    // Inputs stay within the fuzzer's -max_len (targets.list): two sample
+    // frames and a status frame.
     Bytes mixed = header({100, 2000, 2300, 4000});
     appendStatus(mixed, 3, true);
     appendSamples(mixed, 1);
     const std::size_t corrupt = mixed.size() + 500;
     appendSamples(mixed, 2);
     mixed[corrupt] ^= 0x10U;
-    appendSamples(mixed, 3, 30);
+
+    Bytes longPreamble = header({26});
+    appendStatus(longPreamble, 2, true);
+    appendSamples(longPreamble, 3, 30);
 
     Bytes nested = header({90});
     std::array<std::uint8_t, sim::kSampleBodySize> body{};
@@ -81,17 +87,19 @@ int main(int argc, char** argv) {
 
     // Preambles around the 24-byte limit: 23 from 0F (ignored), 24 from 0F
     // (counts 23, ignored), 25 from 0F (counts 24), 23 from AA (ignored).
-    Bytes edges = header({3000, 6000});
     const std::size_t preambles[][2] = {{24, 1}, {25, 1}, {26, 1}, {23, 0}};
-    for (const auto& [written, dropped] : preambles) {
+    Bytes edges[2] = {header({3000}), header({1000})};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto [written, dropped] = preambles[i];
         Bytes frame{0x11}; // keeps the previous CRC out of the run
         appendSamples(frame, static_cast<std::uint32_t>(written), written);
         frame.erase(frame.begin() + 1, frame.begin() + 1 + static_cast<std::ptrdiff_t>(dropped));
-        edges.insert(edges.end(), frame.begin(), frame.end());
+        edges[i / 2].insert(edges[i / 2].end(), frame.begin(), frame.end());
     }
 
     const bool ok = save(folder, "status", status) && save(folder, "samples", samples) &&
-                    save(folder, "mixed", mixed) && save(folder, "nested", nested) &&
-                    save(folder, "edges", edges);
+                    save(folder, "mixed", mixed) && save(folder, "long_preamble", longPreamble) &&
+                    save(folder, "nested", nested) && save(folder, "preambles_1", edges[0]) &&
+                    save(folder, "preambles_2", edges[1]);
     return ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 // program, and it uses only the sixteen exports. With no configuration file
 // the simulator offers one ZEF418 with a carrier 1 kHz above the LO, at each
 // LO the host tunes.
+#include "crash_guard.h"
 #include "extio_plugin.h"
 #include "fft_peak.h"
 
@@ -24,8 +25,10 @@ namespace {
 constexpr std::size_t kPairs = 8 * 4096;
 std::array<std::int16_t, 2 * kPairs> captured{};
 std::atomic<std::size_t> filled{0};
+std::atomic<std::size_t> blocks{0};
 
 void EXTIO_CALLBACK_CALL onBlock(int count, int /*status*/, float /*iqOffset*/, void* data) {
+    ++blocks;
     const std::size_t at = filled.load(std::memory_order_relaxed);
     if (count != 512 || at + 512 > kPairs) {
         return;
@@ -44,7 +47,11 @@ std::string besideThisProgram(const char* name) {
 // The strongest peak's offset from the LO over one capture at `lo`.
 bool carrierAt(const zef::host::ExtioExports& extio, std::int32_t lo, double& offsetHz) {
     extio.SetHWLO(lo);
-    Sleep(300); // blocks from before the retune drain away
+    // Blocks from before the retune drain away: a third of a second's worth.
+    const std::size_t retuned = blocks.load();
+    for (int i = 0; i < 1000 && blocks.load() < retuned + 40; ++i) {
+        Sleep(10);
+    }
     filled.store(0);
     for (int i = 0; i < 1000 && filled.load(std::memory_order_acquire) < kPairs; ++i) {
         Sleep(10);
@@ -65,6 +72,7 @@ bool carrierAt(const zef::host::ExtioExports& extio, std::int32_t lo, double& of
 } // namespace
 
 int main() {
+    zef::test::failOnCrash();
     zef::host::ExtioPlugin plugin;
     std::string error;
     if (!plugin.load(besideThisProgram("ExtIO_Zef.dll"), error)) {

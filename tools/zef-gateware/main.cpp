@@ -1,6 +1,7 @@
 // zef-gateware: shows which FPGA image a built ExtIO_Zef plug-in carries, and
 // puts the instrument's gateware into one without a compiler.
 #include "bitstream.h"
+#include "embed.h"
 #include "file_io.h"
 #include "plugin_region.h"
 #include "sha256.h"
@@ -90,40 +91,24 @@ int embed(const std::string& pluginPath, const std::string& imagePath, const std
     if (!error.empty()) {
         return fail(error);
     }
-    const PluginRegion region = findRegion(file, error);
-    if (!error.empty()) {
-        return fail(pluginPath + ": " + error);
-    }
     const std::vector<std::uint8_t> imageFile = readFile(imagePath, error);
     if (!error.empty()) {
         return fail(error);
     }
-    std::span<const std::uint8_t> image(imageFile);
-    if (isBitFile(image)) {
-        const BitFileContent bit = readBitFile(image);
-        if (!bit.error.empty()) {
-            return fail(imagePath + ": " + bit.error);
-        }
-        std::printf("note: %s is a Xilinx .bit file (design \"%s\", part %s, %s %s); its header "
-                    "of %zu bytes is left out\n",
-                    imagePath.c_str(), bit.header.design.c_str(), bit.header.part.c_str(),
-                    bit.header.date.c_str(), bit.header.time.c_str(),
-                    imageFile.size() - bit.stream.size());
-        image = bit.stream;
+    const Embedding embedding = embedImage(file, imageFile);
+    if (embedding.refused != Embedding::Refused::No) {
+        const std::string& culprit =
+            embedding.refused == Embedding::Refused::Plugin ? pluginPath : imagePath;
+        return fail(culprit + ": " + embedding.error);
     }
-    if (const std::string problem = checkStream(image); !problem.empty()) {
-        return fail(imagePath + ": " + problem);
+    if (!embedding.note.empty()) {
+        std::printf("note: %s is %s\n", imagePath.c_str(), embedding.note.c_str());
     }
-    if (image.size() > region.capacity) {
-        return fail(imagePath + ": the image is " + std::to_string(image.size()) +
-                    " bytes; the plug-in has room for " + std::to_string(region.capacity));
-    }
-    writeImage(file, region, image);
     if (const std::string problem = writeFileAtomically(out, file, pluginPath); !problem.empty()) {
         return fail(problem);
     }
-    std::printf("embedded %zu bytes of gateware (SHA-256 %s) into %s\n", image.size(),
-                zef::sha256Hex(image).c_str(), out.c_str());
+    std::printf("embedded %zu bytes of gateware (SHA-256 %s) into %s\n", embedding.image.size(),
+                zef::sha256Hex(embedding.image).c_str(), out.c_str());
     return 0;
 }
 

@@ -22,7 +22,16 @@ void putLittleEndian32(std::vector<std::uint8_t>& bytes, std::size_t at, std::ui
     }
 }
 
-// "" when the file is neither a PE nor an ELF image.
+constexpr std::size_t kPeOffsetField = 0x3C;
+// The checksum field, from the optional header's start (PE32 and PE32+).
+constexpr std::size_t kPeChecksumField = 64;
+
+std::size_t peChecksumOffset(std::span<const std::uint8_t> file) {
+    return littleEndian32(file, kPeOffsetField) + 24 + kPeChecksumField;
+}
+
+// "" when the file is neither a PE nor an ELF image. A PE file's optional
+// header reaches at least to its checksum field, which embedding rewrites.
 std::string fileFormat(std::span<const std::uint8_t> file) {
     if (file.size() >= 64 && file[0] == 0x7F && file[1] == 'E' && file[2] == 'L' &&
         file[3] == 'F') {
@@ -31,21 +40,15 @@ std::string fileFormat(std::span<const std::uint8_t> file) {
     if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') {
         return {};
     }
-    const std::size_t pe = littleEndian32(file, 0x3C);
-    // Signature, file header (20 bytes), then the optional header's magic.
-    if (pe > file.size() - 26 || std::memcmp(file.data() + pe, "PE\0\0", 4) != 0) {
+    const std::size_t pe = littleEndian32(file, kPeOffsetField);
+    // Signature, file header (20 bytes), then the optional header.
+    constexpr std::size_t kHeadersToChecksum = 24 + kPeChecksumField + 4;
+    if (file.size() < kHeadersToChecksum || pe > file.size() - kHeadersToChecksum ||
+        std::memcmp(file.data() + pe, "PE\0\0", 4) != 0) {
         return {};
     }
     const unsigned magic = file[pe + 24] | static_cast<unsigned>(file[pe + 25]) << 8U;
     return magic == 0x20B ? "64-bit Windows DLL" : "32-bit Windows DLL";
-}
-
-constexpr std::size_t kPeOffsetField = 0x3C;
-// The checksum field, from the optional header's start (PE32 and PE32+).
-constexpr std::size_t kPeChecksumField = 64;
-
-std::size_t peChecksumOffset(std::span<const std::uint8_t> file) {
-    return littleEndian32(file, kPeOffsetField) + 24 + kPeChecksumField;
 }
 
 // The image checksum as the Windows tools compute it: 16-bit one's-complement
@@ -81,6 +84,9 @@ PluginRegion findRegion(std::span<const std::uint8_t> file, std::string& error) 
         error = "not a plug-in file: neither a Windows DLL nor an ELF shared library";
         return region;
     }
+    const bool windows = region.format.find("Windows") != std::string::npos;
+    const std::size_t checksum = windows ? peChecksumOffset(file) : 0;
+    region.checksumField = checksum;
     const std::span<const char> marker(kMarker, kMarkerSize);
     std::size_t found = 0;
     for (auto at = file.begin();
@@ -93,6 +99,11 @@ PluginRegion findRegion(std::span<const std::uint8_t> file, std::string& error) 
         const std::uint32_t capacity = littleEndian32(file, offset + kCapacityOffset);
         const std::uint32_t length = littleEndian32(file, offset + kLengthOffset);
         if (capacity > file.size() - offset - kHeaderSize || length > capacity) {
+            continue;
+        }
+        // Embedding rewrites a DLL's checksum, found through the headers
+        // before it: a region over them would garble the image or the file.
+        if (windows && offset < std::max<std::size_t>(checksum + 4, kPeOffsetField + 4)) {
             continue;
         }
         region.offset = offset;
@@ -122,11 +133,9 @@ void writeImage(std::vector<std::uint8_t>& file, const PluginRegion& region,
     std::fill(file.begin() + static_cast<std::ptrdiff_t>(begin + image.size()),
               file.begin() + static_cast<std::ptrdiff_t>(begin + region.capacity), 0);
     // A DLL that carries a checksum gets the new one; 0 means none.
-    if (region.format.find("Windows") != std::string::npos) {
-        const std::size_t field = peChecksumOffset(file);
-        if (littleEndian32(file, field) != 0) {
-            putLittleEndian32(file, field, peChecksum(file, field));
-        }
+    const std::size_t field = region.checksumField;
+    if (field != 0 && littleEndian32(file, field) != 0) {
+        putLittleEndian32(file, field, peChecksum(file, field));
     }
 }
 

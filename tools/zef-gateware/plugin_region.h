@@ -17,6 +17,7 @@ struct PluginRegion {
     std::uint32_t capacity = 0;
     std::uint32_t flags = 0;
     std::uint32_t length = 0;
+    std::size_t checksumField = 0; // of a PE file, before the region; 0: none
 
     [[nodiscard]] bool placeholder() const;
     [[nodiscard]] std::span<const std::uint8_t> image(std::span<const std::uint8_t> file) const;
