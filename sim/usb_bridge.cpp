@@ -33,6 +33,7 @@ void UsbBridge::restart(std::uint64_t nowUs) {
     samplesEnded_ = 0;
     startRun(nowUs);
     timerStartUs_ = nowUs;
+    busFreeUs_ = nowUs;
 }
 
 void UsbBridge::setBaudRate(std::uint32_t baud, std::uint64_t nowUs) {
@@ -46,9 +47,31 @@ void UsbBridge::setLatencyTimer(std::uint32_t milliseconds, std::uint64_t nowUs)
 }
 
 void UsbBridge::setPacketSize(std::size_t bytes) {
-    packetBytes_ = bytes == kHighSpeedPacketBytes ? kHighSpeedPacketBytes : kFullSpeedPacketBytes;
+    const bool high = bytes == kHighSpeedPacketBytes;
+    packetBytes_ = high ? kHighSpeedPacketBytes : kFullSpeedPacketBytes;
+    bus_ = high ? &kHighSpeedBus : &kFullSpeedBus;
     fill_ = 0;
     samplesEnded_ = 0;
+}
+
+void UsbBridge::setAsking(bool asking, std::uint64_t nowUs) {
+    if (asking && !asking_) {
+        timerStartUs_ = nowUs;
+    }
+    asking_ = asking;
+}
+
+std::uint64_t UsbBridge::byteUs() const {
+    return (kBitMicroseconds + baud_ - 1) / baud_;
+}
+
+std::uint64_t UsbBridge::nextByteUs(const Instrument& instrument) const {
+    const auto& output = instrument.output();
+    if (output.empty()) {
+        const std::uint64_t next = instrument.nextOutputUs();
+        return next == UINT64_MAX ? next : next + byteUs();
+    }
+    return std::max(output.front().readyUs, lineFreeUs_) + byteUs();
 }
 
 void UsbBridge::hold(bool held, std::uint64_t nowUs) {
@@ -94,12 +117,13 @@ void UsbBridge::frameEnded(const OutFrame& frame, Environment& env) {
 }
 
 // Moves the bytes that are through the line by `limitUs` into the buffer,
-// stopping when it is full.
-void UsbBridge::fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs) {
+// stopping when it is full, or losing what finds it full.
+void UsbBridge::fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs,
+                             bool dropWhenFull) {
     auto& output = instrument.output();
     const std::size_t capacity = packetBytes_ - kPacketStatusBytes;
     const bool clean = lineIsClean(env);
-    while (fill_ < capacity && !output.empty()) {
+    while ((fill_ < capacity || dropWhenFull) && !output.empty()) {
         OutFrame& frame = output.front();
         if (frame.readyUs > lineFreeUs_) { // the line fell idle before this frame
             if (frame.readyUs > limitUs) {
@@ -113,17 +137,24 @@ void UsbBridge::fillFromLine(Instrument& instrument, Environment& env, std::uint
         }
         const std::size_t due = static_cast<std::size_t>(
             std::min<std::uint64_t>(through - runBytes_, frame.bytes.size() - frame.sent));
-        std::size_t moved = 0;
+        std::size_t moved = 0; // off the line, kept or lost
         if (clean) {
-            moved = std::min(due, capacity - fill_);
-            std::memcpy(buffer_.data() + fill_, frame.bytes.data() + frame.sent, moved);
-            fill_ += moved;
+            const std::size_t kept = std::min(due, capacity - fill_);
+            std::memcpy(buffer_.data() + fill_, frame.bytes.data() + frame.sent, kept);
+            fill_ += kept;
+            moved = dropWhenFull ? due : kept;
             env.counters.bytes_sent += moved;
+            env.counters.rx_overflow_bytes += moved - kept;
         } else {
-            while (moved < due && fill_ < capacity) {
+            while (moved < due && (fill_ < capacity || dropWhenFull)) {
                 std::uint8_t byte = frame.bytes[frame.sent + moved++];
-                if (crossLine(env, byte)) {
+                if (!crossLine(env, byte)) {
+                    continue;
+                }
+                if (fill_ < capacity) {
                     buffer_[fill_++] = byte;
+                } else {
+                    ++env.counters.rx_overflow_bytes;
                 }
             }
         }
@@ -153,23 +184,31 @@ void UsbBridge::emit(std::uint64_t atUs, InPacket& out) {
 bool UsbBridge::next(Instrument& instrument, Environment& env, std::uint64_t nowUs, InPacket& out) {
     instrument.advance(env, nowUs);
     const std::uint64_t deadline = timerStartUs_ + std::uint64_t{latencyMs_} * 1000U;
-    const std::uint64_t limit = held_ ? nowUs : std::min(nowUs, deadline);
+    const std::uint64_t limit = held_ || !asking_ ? nowUs : std::min(nowUs, deadline);
     // Frames come as the line reaches their time, not in one batch up to
     // `nowUs`, so the gateware's FIFO fills as it would.
     instrument.produceDue(env, limit);
     if (held_) {
         return false;
     }
-    fillFromLine(instrument, env, limit);
+    if (!asking_) {
+        fillFromLine(instrument, env, nowUs, true);
+        return false;
+    }
+    fillFromLine(instrument, env, limit, false);
+    // A packet goes when it is due and the bus has room for it.
+    std::uint64_t at = UINT64_MAX;
     if (fill_ == packetBytes_ - kPacketStatusBytes) {
-        emit(lineFreeUs_, out);
-        return true;
+        at = std::max(lineFreeUs_, busFreeUs_);
+    } else if (deadline <= nowUs) {
+        at = std::max(deadline, busFreeUs_);
     }
-    if (deadline <= nowUs) {
-        emit(deadline, out);
-        return true;
+    if (at > nowUs) {
+        return false;
     }
-    return false;
+    emit(at, out);
+    busFreeUs_ = at + bus_->packetUs();
+    return true;
 }
 
 } // namespace zef::sim

@@ -217,6 +217,59 @@ TEST(UsbBridge, HeldBridgeSendsNothingAndLosesNothing) {
     EXPECT_GE(expected, 8);
 }
 
+// Not asked for packets, the bridge keeps the line running: the bytes that
+// find its buffer full are lost and counted, and asked again it sends what
+// follows, intact.
+TEST(UsbBridge, BridgeNotAskedLosesWhatFindsItsBufferFullAndCountsIt) {
+    Device d;
+    start(d);
+    auto packets = collect(d, kStart + 20000);
+    d.bridge.setAsking(false, kStart + 20000);
+    EXPECT_TRUE(collect(d, kStart + 70000).empty());
+    const zefsim_counters& c = d.env.counters;
+    EXPECT_NEAR(static_cast<double>(c.rx_overflow_bytes), 0.050 * 264000, 2 * kSampleFrameBytes);
+    d.bridge.setAsking(true, kStart + 70000);
+    const auto after = collect(d, kStart + 120000);
+    packets.insert(packets.end(), after.begin(), after.end());
+    const Bytes data = dataOf(packets);
+    EXPECT_EQ(data.size() + d.bridge.buffered() + c.rx_overflow_bytes, c.bytes_sent);
+    std::int64_t last = -1;
+    std::uint64_t skipped = 0;
+    for (const Frame& f : splitFrames(data)) {
+        if (f.crcGood && f.type != kStatusType) {
+            const std::int64_t n = patternFrameNumber(f.body.data());
+            skipped += static_cast<std::uint64_t>(n - last - 1);
+            last = n;
+        }
+    }
+    // The frames skipped are those lost, and at most the two torn at the
+    // edges of the gap.
+    EXPECT_GE(skipped * kSampleFrameBytes, c.rx_overflow_bytes);
+    EXPECT_LE(skipped * kSampleFrameBytes, c.rx_overflow_bytes + 2 * kSampleFrameBytes);
+    EXPECT_GE(last, 12);
+}
+
+// However fast the line, no more packets go than the bus carries: 19 of 64
+// bytes per 1 ms frame at full speed, 13 of 512 per 125 us at high speed.
+TEST(UsbBridge, PacketsGoNoFasterThanTheBusCarries) {
+    for (const std::size_t packetBytes : {kFullSpeedPacketBytes, kHighSpeedPacketBytes}) {
+        Device d;
+        d.bridge.setPacketSize(packetBytes);
+        start(d, 100000000); // a line far faster than any bus
+        std::vector<InPacket> packets;
+        for (int i = 0; i < 10; ++i) { // a stream of frames waiting at once
+            d.instrument.produceNext(d.env, kStart);
+        }
+        packets = collect(d, kStart + 20000);
+        const UsbBus& bus = packetBytes == kFullSpeedPacketBytes ? kFullSpeedBus : kHighSpeedBus;
+        ASSERT_GT(packets.size(), bus.packetsPerFrame * 2);
+        for (std::size_t i = bus.packetsPerFrame; i < packets.size(); ++i) {
+            EXPECT_GE(packets[i].timeUs - packets[i - bus.packetsPerFrame].timeUs, bus.frameUs - 1)
+                << packetBytes << ", packet " << i;
+        }
+    }
+}
+
 TEST(UsbBridge, LineFaultsAreCountedPerByte) {
     Device d;
     d.env.faults.dropRate = 0.01;

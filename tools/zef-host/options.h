@@ -22,7 +22,7 @@ struct HostOptions {
     OutputFormat format = OutputFormat::None; // None: from the file name
     bool quiet = false;
     std::string summaryJson; // file for the machine-readable summary, "-" stdout
-    double noSampleTimeout = 5.0;
+    double noSampleTimeout = 10.0; // a full-speed bridge needs 4.4 s for the gateware alone
 
     DriverChoice driver = DriverChoice::Auto;
     std::string simLibrary; // empty: the simulator built beside the program
