@@ -53,8 +53,8 @@ void Transmitter::completed(libusb_transfer* transfer) {
     freed_.notify_all();
 }
 
-bool Transmitter::write(const std::uint8_t* bytes, std::size_t n, std::uint32_t timeoutMs,
-                        std::size_t& queued) {
+Transmitter::WriteEnd Transmitter::write(const std::uint8_t* bytes, std::size_t n,
+                                         std::uint32_t timeoutMs, std::size_t& queued) {
     queued = 0;
     std::lock_guard order(writing_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -62,11 +62,14 @@ bool Transmitter::write(const std::uint8_t* bytes, std::size_t n, std::uint32_t 
         libusb_transfer* transfer = nullptr;
         {
             std::unique_lock lock(lock_);
-            const auto free = [this] { return failed() || !inFlight_[next_]; };
+            const auto free = [this] { return closed_ || failed() || !inFlight_[next_]; };
             if (timeoutMs == 0) {
                 freed_.wait(lock, free);
             } else if (!freed_.wait_until(lock, deadline, free)) {
-                return true; // the time-out: FT_OK with what went
+                return WriteEnd::Done; // the time-out: FT_OK with what went
+            }
+            if (closed_) {
+                return WriteEnd::Closed;
             }
             if (failed()) {
                 break;
@@ -92,7 +95,15 @@ bool Transmitter::write(const std::uint8_t* bytes, std::size_t n, std::uint32_t 
         }
         queued += chunk;
     }
-    return !failed();
+    return failed() ? WriteEnd::Failed : WriteEnd::Done;
+}
+
+void Transmitter::close() {
+    {
+        std::lock_guard guard(lock_);
+        closed_ = true;
+    }
+    freed_.notify_all();
 }
 
 void Transmitter::cancelAll() {

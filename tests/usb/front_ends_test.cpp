@@ -71,7 +71,7 @@ TEST_F(FrontEnds, ZefHostRecordsFiveSecondsWithTheCarrierAtPlusOneKilohertz) {
     const std::vector<std::complex<double>> samples = readIq(dir.file("rec.raw"));
     ASSERT_EQ(samples.size(), 325520U);
     EXPECT_LT(worstPhaseStep(samples, 1000.0), 0.2) << "no block lost or damaged";
-    EXPECT_GE(zef418.with([](Ft232rBridge& b) { return b.wire().inTransfers; }), 300U);
+    EXPECT_GE(zef418.with([](BridgeChannel& b) { return b.wire().inTransfers; }), 300U);
 }
 
 class Stream {
