@@ -91,7 +91,11 @@ FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD size, DWORD* got) {
         for (;;) {
             const std::uint64_t now = platform::nowMicroseconds();
             pump(state, *port, now);
-            done += port->rx.take(out + done, size - done);
+            const std::size_t taken = port->rx.take(out + done, size - done);
+            done += taken;
+            if (taken > 0) {
+                pump(state, *port, now); // the room made may take a transfer again
+            }
             if (done == size || state.env.timing != ZEFSIM_REALTIME || now >= deadline) {
                 break;
             }

@@ -99,10 +99,9 @@ std::uint64_t ReceiveTransfers::quietUntilUs(const UsbBridge& bridge, const Inst
     }
     const std::uint64_t firstByte = bridge.nextByteUs(instrument);
     if (!bridge.asking()) {
-        // Only the counters of what the bridge loses change: keep them
-        // roughly current.
-        constexpr std::uint64_t kCountersStepUs = 5000;
-        return firstByte == UINT64_MAX ? firstByte : std::max(firstByte, nowUs + kCountersStepUs);
+        // Only the gateware's FIFO fills: keep its counters roughly current.
+        constexpr std::uint64_t kCountersStepUs = 20000;
+        return nowUs + kCountersStepUs;
     }
     if (pending_.empty() && bridge.buffered() == 0) {
         return firstByte; // a transfer needs data to complete with any

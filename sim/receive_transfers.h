@@ -10,8 +10,8 @@
 // the receive buffer. As FTDI describes its driver (AN232B-03), a new
 // transfer is asked for only while the buffer has room for all it may bring;
 // while it has none, or the IN task is stopped, the driver asks for nothing
-// and the bridge's own buffer overruns (sim/usb_bridge.h). Nothing in the
-// receive buffer is ever lost.
+// and the bridge holds the line (sim/usb_bridge.h). Nothing in the receive
+// buffer is ever lost.
 //
 // Driven by the clock alone, like the bridge: the same packets complete the
 // same transfers at the same times, whoever advances it and how often.

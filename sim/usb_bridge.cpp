@@ -55,10 +55,7 @@ void UsbBridge::setPacketSize(std::size_t bytes) {
 }
 
 void UsbBridge::setAsking(bool asking, std::uint64_t nowUs) {
-    if (asking && !asking_) {
-        timerStartUs_ = nowUs;
-    }
-    asking_ = asking;
+    hold(held_, asking, nowUs);
 }
 
 std::uint64_t UsbBridge::byteUs() const {
@@ -75,11 +72,14 @@ std::uint64_t UsbBridge::nextByteUs(const Instrument& instrument) const {
 }
 
 void UsbBridge::hold(bool held, std::uint64_t nowUs) {
-    if (held == held_) {
-        return;
-    }
+    hold(held, asking_, nowUs);
+}
+
+void UsbBridge::hold(bool held, bool asking, std::uint64_t nowUs) {
+    const bool wasFrozen = held_ || !asking_;
     held_ = held;
-    if (!held_) {
+    asking_ = asking;
+    if (wasFrozen && !held_ && asking_) {
         startRun(std::max(nowUs, lineFreeUs_));
         timerStartUs_ = nowUs;
     }
@@ -117,13 +117,12 @@ void UsbBridge::frameEnded(const OutFrame& frame, Environment& env) {
 }
 
 // Moves the bytes that are through the line by `limitUs` into the buffer,
-// stopping when it is full, or losing what finds it full.
-void UsbBridge::fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs,
-                             bool dropWhenFull) {
+// stopping when it is full.
+void UsbBridge::fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs) {
     auto& output = instrument.output();
     const std::size_t capacity = packetBytes_ - kPacketStatusBytes;
     const bool clean = lineIsClean(env);
-    while ((fill_ < capacity || dropWhenFull) && !output.empty()) {
+    while (fill_ < capacity && !output.empty()) {
         OutFrame& frame = output.front();
         if (frame.readyUs > lineFreeUs_) { // the line fell idle before this frame
             if (frame.readyUs > limitUs) {
@@ -137,24 +136,17 @@ void UsbBridge::fillFromLine(Instrument& instrument, Environment& env, std::uint
         }
         const std::size_t due = static_cast<std::size_t>(
             std::min<std::uint64_t>(through - runBytes_, frame.bytes.size() - frame.sent));
-        std::size_t moved = 0; // off the line, kept or lost
+        std::size_t moved = 0;
         if (clean) {
-            const std::size_t kept = std::min(due, capacity - fill_);
-            std::memcpy(buffer_.data() + fill_, frame.bytes.data() + frame.sent, kept);
-            fill_ += kept;
-            moved = dropWhenFull ? due : kept;
+            moved = std::min(due, capacity - fill_);
+            std::memcpy(buffer_.data() + fill_, frame.bytes.data() + frame.sent, moved);
+            fill_ += moved;
             env.counters.bytes_sent += moved;
-            env.counters.rx_overflow_bytes += moved - kept;
         } else {
-            while (moved < due && (fill_ < capacity || dropWhenFull)) {
+            while (moved < due && fill_ < capacity) {
                 std::uint8_t byte = frame.bytes[frame.sent + moved++];
-                if (!crossLine(env, byte)) {
-                    continue;
-                }
-                if (fill_ < capacity) {
+                if (crossLine(env, byte)) {
                     buffer_[fill_++] = byte;
-                } else {
-                    ++env.counters.rx_overflow_bytes;
                 }
             }
         }
@@ -184,18 +176,15 @@ void UsbBridge::emit(std::uint64_t atUs, InPacket& out) {
 bool UsbBridge::next(Instrument& instrument, Environment& env, std::uint64_t nowUs, InPacket& out) {
     instrument.advance(env, nowUs);
     const std::uint64_t deadline = timerStartUs_ + std::uint64_t{latencyMs_} * 1000U;
-    const std::uint64_t limit = held_ || !asking_ ? nowUs : std::min(nowUs, deadline);
+    const bool frozen = held_ || !asking_;
+    const std::uint64_t limit = frozen ? nowUs : std::min(nowUs, deadline);
     // Frames come as the line reaches their time, not in one batch up to
     // `nowUs`, so the gateware's FIFO fills as it would.
     instrument.produceDue(env, limit);
-    if (held_) {
+    if (frozen) {
         return false;
     }
-    if (!asking_) {
-        fillFromLine(instrument, env, nowUs, true);
-        return false;
-    }
-    fillFromLine(instrument, env, limit, false);
+    fillFromLine(instrument, env, limit);
     // A packet goes when it is due and the bus has room for it.
     std::uint64_t at = UINT64_MAX;
     if (fill_ == packetBytes_ - kPacketStatusBytes) {

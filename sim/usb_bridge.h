@@ -8,9 +8,9 @@
 // packets go than the bus carries (sim/usb_bus.h).
 //
 // While the driver asks for no packets (its receive buffer is full, its IN
-// task stopped) the line keeps running, as it does on the chip without flow
-// control: what finds the bridge's buffer full is lost and counted
-// (rx_overflow_bytes).
+// task stopped, no transfer is in flight) the bridge holds the line, as
+// with flow control: the gateware's frames wait in its FIFO, which drops
+// whole frames when it runs full (sample_frames_overrun).
 //
 // Driven by the clock alone: asked at any times, as often as one likes, the
 // bridge yields the same packets at the same times. Times are microseconds
@@ -77,12 +77,11 @@ class UsbBridge {
     // 64 (full speed) or 512 (high speed); empties the buffer.
     void setPacketSize(std::size_t bytes);
     void setCts(bool cts) { cts_ = cts; }
-    // While held (bit-bang mode: the pins are not the UART) nothing crosses
-    // the line: the gateware's bytes wait in the instrument, and no packet
-    // is sent.
+    // While held (bit-bang mode: the pins are not the UART) or not asked
+    // for packets, nothing crosses the line: the gateware's bytes wait in
+    // the instrument, and no packet is sent. The line and the latency timer
+    // start again when both end.
     void hold(bool held, std::uint64_t nowUs);
-    // Whether the driver takes IN packets; see above for what happens while
-    // it does not. The latency timer starts again when it asks again.
     void setAsking(bool asking, std::uint64_t nowUs);
 
     // The next packet that the bridge had sent by `nowUs`, oldest first;
@@ -114,8 +113,8 @@ class UsbBridge {
     [[nodiscard]] std::uint64_t byteEndUs(std::uint64_t index) const;
     [[nodiscard]] std::uint64_t bytesDoneBy(std::uint64_t timeUs) const;
     void startRun(std::uint64_t atUs);
-    void fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs,
-                      bool dropWhenFull);
+    void fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs);
+    void hold(bool held, bool asking, std::uint64_t nowUs);
     void frameEnded(const OutFrame& frame, Environment& env);
     void emit(std::uint64_t atUs, InPacket& out);
 

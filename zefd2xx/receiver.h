@@ -68,7 +68,9 @@ class Receiver {
     [[nodiscard]] std::uint32_t lastStatus() const { return status_.load(); }
 
   private:
-    static constexpr std::size_t kTransfers = 4;
+    // Enough in flight for the event thread to be late by 100 ms at full
+    // speed before the bridge's own buffer overruns.
+    static constexpr std::size_t kTransfers = 8;
     static constexpr int kTransferBytes = 4096;
     static constexpr int kErrorsBeforeGone = 8;
 

@@ -53,10 +53,10 @@ class BridgeChannel {
     bool fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
                 std::uint64_t nowUs);
     // Whether the host asks for IN packets at all (a transfer waits). While
-    // it does not, the line runs on and the bridge's buffer overruns; the
-    // bytes lost are counted (rx_overflow_bytes).
+    // it does not, the bridge holds the line, and the gateware drops whole
+    // frames once its FIFO is full (sample_frames_overrun).
     void hostAsking(bool asking, std::uint64_t nowUs);
-    // The line runs on to `nowUs` while nobody asks.
+    // The gateware's clock runs on to `nowUs` while nobody asks.
     void idle(std::uint64_t nowUs);
 
     [[nodiscard]] const std::string& product() const { return product_; }

@@ -113,12 +113,28 @@ void EmulatedBridge::onConnected(UMockdevIoctlBase* /*handler*/, UMockdevIoctlCl
     ++bridge->opens_;
 }
 
-// The file closed: the kernel releases what it had claimed.
+// The file closed: the kernel releases what it had claimed and forgets its URBs.
 void EmulatedBridge::onVanished(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
                                 void* self) {
     auto* bridge = static_cast<EmulatedBridge*>(self);
     std::lock_guard guard(bridge->lock_);
     std::erase_if(bridge->claimed_, [client](const Claim& c) { return c.client == client; });
+    const auto drop = [client](std::deque<Urb>& queue) {
+        std::erase_if(queue, [client](const Urb& urb) {
+            if (urb.client != client) {
+                return false;
+            }
+            g_object_unref(urb.buffer);
+            g_object_unref(urb.data);
+            return true;
+        });
+    };
+    for (auto* queues : {&bridge->inPending_, &bridge->outPending_}) {
+        for (std::deque<Urb>& queue : *queues) {
+            drop(queue);
+        }
+    }
+    drop(bridge->done_);
 }
 
 int EmulatedBridge::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
@@ -212,6 +228,7 @@ void EmulatedBridge::claim(UMockdevIoctlClient* client, bool release) {
 
 void EmulatedBridge::submit(UMockdevIoctlClient* client) {
     Urb urb;
+    urb.client = client;
     urb.data = resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
     const usbdevfs_urb* fields = fieldsOf(urb.data);
     const bool in = (fields->endpoint & 0x80U) != 0;
@@ -263,7 +280,7 @@ void EmulatedBridge::discard(UMockdevIoctlClient* client) {
     for (auto* queues : {&inPending_, &outPending_}) {
         for (std::deque<Urb>& queue : *queues) {
             for (auto it = queue.begin(); it != queue.end(); ++it) {
-                if (it->data->client_addr == address) {
+                if (it->client == client && it->data->client_addr == address) {
                     const Urb urb = *it;
                     queue.erase(it);
                     complete(urb, -ENOENT);
@@ -289,9 +306,11 @@ void EmulatedBridge::complete(Urb urb, int status) {
 void EmulatedBridge::answerReaps(std::uint64_t nowUs) {
     for (auto it = reaps_.begin(); it != reaps_.end();) {
         UMockdevIoctlClient* client = it->client;
-        if (!done_.empty()) {
-            const Urb urb = done_.front();
-            done_.pop_front();
+        const auto mine =
+            std::find_if(done_.begin(), done_.end(), [client](const Urb& u) { return u.client == client; });
+        if (mine != done_.end()) {
+            const Urb urb = *mine;
+            done_.erase(mine);
             UMockdevIoctlData* slot =
                 resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*));
             umockdev_ioctl_data_set_ptr(slot, 0, urb.data);

@@ -61,7 +61,10 @@ class EmulatedBridge {
     void refuseInSubmits(int error, std::size_t count);
 
   private:
+    // An URB goes back to the open file that submitted it: two channels of
+    // one chip are two files, each with a libusb of its own reaping.
     struct Urb {
+        UMockdevIoctlClient* client = nullptr;
         UMockdevIoctlData* data = nullptr; // the client's usbdevfs_urb
         UMockdevIoctlData* buffer = nullptr;
         std::uint64_t dueUs = 0;

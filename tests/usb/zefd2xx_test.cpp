@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <atomic>
 #include <tuple>
 #include <chrono>
@@ -185,16 +187,21 @@ TEST_F(OpenDriver, ListsEveryBridgeInLocationOrderAndOpensByLocationOrDescriptio
 }
 
 // What the plug-in sends crosses the emulated wire unchanged: the gateware
-// in bit-bang mode, then the settings frame on the UART at 3 MBd. A foreign
-// bridge beside it is never opened.
+// in bit-bang mode, no faster than a full-speed bus carries it, then the
+// settings frame on the UART at 3 MBd. A foreign bridge beside it is never
+// opened.
 TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
     EmulatedBridge& foreign = bed.plug(1, 1, "FT232R USB UART");
     EmulatedBridge& zef418 = bed.plug(1, 3, "ZEF418");
     ASSERT_TRUE(zef::instrument::chooseDriver(ZEFD2XX_PATH));
+    const auto opening = std::chrono::steady_clock::now();
     ASSERT_EQ(zef::instrument::open(std::nullopt, &countBlock), 0U);
     ASSERT_TRUE(zef::test::waitUntil(
         [] { return zef::instrument::state().lastSettings.frames > 0; }, std::chrono::seconds(15)))
         << "gateware " << static_cast<int>(zef::instrument::state().gateware);
+    // 5,371,104 bit-bang bytes at most 19 packets of 64 bytes per 1 ms frame.
+    EXPECT_GE(std::chrono::steady_clock::now() - opening, std::chrono::milliseconds(4417))
+        << "the gateware crossed the full-speed bus faster than it carries";
     EXPECT_EQ(zef::instrument::start(), 0U);
     ASSERT_TRUE(zef::test::waitUntil([] { return blocks.load() >= 20; }, std::chrono::seconds(5)))
         << zef418.with([](BridgeChannel& bridge) {
@@ -233,6 +240,44 @@ TEST_F(OpenDriver, GatewareAndSettingsFrameReachTheWireByteForByte) {
     EXPECT_EQ(foreign.claims(), 0U);
     EXPECT_TRUE(
         foreign.with([](BridgeChannel& bridge) { return bridge.wire().vendorRequests.empty(); }));
+}
+
+// A bulk-IN submit refused with anything but "no device" is tried again: a
+// few refused (usbfs out of memory) cost only time, and the stream goes on;
+// a hub that keeps refusing them ends the stream within a bounded time with
+// FT_IO_ERROR, so that the plug-in's link check and reopen take over. With no
+// gateware the bridge still answers every 2 ms with its status bytes.
+TEST_F(OpenDriver, RefusedSubmitsAreRetriedAndAStreamThatCannotRestartIsAnIoError) {
+    EmulatedBridge& zef418 = bed.plug(1, 2, "ZEF418");
+    const D2xxLibrary d2xx(ZEFD2XX_PATH);
+    DWORD count = 0;
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(d2xx.entry<FT_STATUS(DWORD*)>("FT_CreateDeviceInfoList")(&count), FT_OK);
+    ASSERT_EQ(d2xx.entry<FT_STATUS(int, FT_HANDLE*)>("FT_Open")(0, &handle), FT_OK);
+    ASSERT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE, UCHAR)>("FT_SetLatencyTimer")(handle, 2), FT_OK);
+    auto* queue = d2xx.entry<FT_STATUS(FT_HANDLE, DWORD*)>("FT_GetQueueStatus");
+    const auto transfers = [&] {
+        return zef418.with([](BridgeChannel& bridge) { return bridge.wire().inTransfers; });
+    };
+
+    zef418.refuseInSubmits(ENOMEM, 40);
+    const std::size_t before = transfers();
+    ASSERT_TRUE(zef::test::waitUntil([&] { return transfers() > before + 100; },
+                                     std::chrono::seconds(5)))
+        << "the stream never came back";
+    EXPECT_EQ(queue(handle, &count), FT_OK);
+
+    zef418.refuseInSubmits(EIO, SIZE_MAX);
+    const auto refusing = std::chrono::steady_clock::now();
+    ASSERT_TRUE(zef::test::waitUntil([&] { return queue(handle, &count) == FT_IO_ERROR; },
+                                     std::chrono::seconds(5)));
+    EXPECT_LT(std::chrono::steady_clock::now() - refusing, std::chrono::milliseconds(2500));
+    std::uint8_t bytes[16] = {};
+    DWORD moved = 0;
+    EXPECT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE, void*, DWORD, DWORD*)>("FT_Read")(handle, bytes,
+                                                                              sizeof bytes, &moved),
+              FT_IO_ERROR);
+    EXPECT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE)>("FT_Close")(handle), FT_OK);
 }
 
 TEST_F(OpenDriver, EveryCallAfterTheUnplugIsAnIoError) {
