@@ -106,11 +106,14 @@ std::uint64_t ReceiveTransfers::quietUntilUs(const UsbBridge& bridge, const Inst
     if (pending_.empty() && bridge.buffered() == 0) {
         return firstByte; // a transfer needs data to complete with any
     }
-    // A short packet ends the transfer when the timer runs out; the line may
-    // fill it first.
+    // The line may fill the transfer first; else a short packet ends it when
+    // the timer runs out, which a busy line keeps restarting.
     const std::size_t room = mostDataBytes(bridge.packetSize()) - pending_.size();
-    const std::uint64_t filled = firstByte == UINT64_MAX ? UINT64_MAX : firstByte + room * bridge.byteUs();
-    return std::min(bridge.latencyDeadlineUs(), filled);
+    const std::uint64_t filled =
+        firstByte == UINT64_MAX ? UINT64_MAX : firstByte + room * bridge.byteUs();
+    const std::uint64_t shortPacket =
+        std::max(bridge.latencyDeadlineUs(), bridge.lineIdleUs(instrument));
+    return std::min(shortPacket, filled);
 }
 
 } // namespace zef::sim

@@ -85,6 +85,14 @@ void UsbBridge::hold(bool held, bool asking, std::uint64_t nowUs) {
     }
 }
 
+std::uint64_t UsbBridge::lineIdleUs(const Instrument& instrument) const {
+    std::uint64_t at = lineFreeUs_;
+    for (const OutFrame& frame : instrument.output()) {
+        at = std::max(at, frame.readyUs) + (frame.bytes.size() - frame.sent) * byteUs();
+    }
+    return at;
+}
+
 // Byte `index` of the current run is through at the end of its tenth bit.
 std::uint64_t UsbBridge::byteEndUs(std::uint64_t index) const {
     return runStartUs_ + (index + 1) * kBitMicroseconds / baud_;

@@ -99,6 +99,9 @@ class UsbBridge {
     // When the next byte can be through the line (UINT64_MAX: none is
     // coming), when the latency timer runs out, and one byte's time.
     [[nodiscard]] std::uint64_t nextByteUs(const Instrument& instrument) const;
+    // When the line has carried every byte queued now (the frames' own
+    // times allowing); after that it idles until the next frame.
+    [[nodiscard]] std::uint64_t lineIdleUs(const Instrument& instrument) const;
     [[nodiscard]] std::uint64_t latencyDeadlineUs() const {
         return timerStartUs_ + std::uint64_t{latencyMs_} * 1000U;
     }

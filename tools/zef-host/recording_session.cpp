@@ -186,6 +186,7 @@ bool startPlugin(const ExtioExports& call, const HostOptions& options, const Ses
     char name[256] = {};
     char model[256] = {};
     int type = 0;
+    summary.initUs = platform::nowMicroseconds();
     const bool initialised = call.InitHW(name, model, &type);
     name[sizeof name - 1] = '\0';
     model[sizeof model - 1] = '\0';
@@ -296,6 +297,9 @@ void collectCounters(RunSummary& summary, const Recording& recording,
     summary.samplesDropped = counters.pairsDropped.load();
     summary.oddBlocks = counters.oddBlocks.load();
     summary.effectiveRate = effectiveRate(counters);
+    const std::uint64_t firstUs = counters.firstBlockUs.load(std::memory_order_relaxed);
+    summary.firstBlockSeconds =
+        firstUs > summary.initUs ? static_cast<double>(firstUs - summary.initUs) / 1e6 : 0.0;
     summary.peak = spectrum.peak();
     if (sim != nullptr) {
         summary.simulator = simulatorCounters(sim->counters());
