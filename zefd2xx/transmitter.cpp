@@ -36,19 +36,19 @@ void LIBUSB_CALL Transmitter::onTransfer(libusb_transfer* transfer) {
     static_cast<Transmitter*>(transfer->user_data)->completed(transfer);
 }
 
+// Runs on the receiver's event thread while the destructor may wait on
+// another: the notice goes under the lock, so the condition outlives it.
 void Transmitter::completed(libusb_transfer* transfer) {
-    {
-        std::lock_guard guard(lock_);
-        for (std::size_t i = 0; i < kTransfers; ++i) {
-            if (transfers_[i] == transfer) {
-                inFlight_[i] = false;
-            }
+    std::lock_guard guard(lock_);
+    for (std::size_t i = 0; i < kTransfers; ++i) {
+        if (transfers_[i] == transfer) {
+            inFlight_[i] = false;
         }
-        pending_.fetch_sub(static_cast<std::size_t>(transfer->length));
-        if (transfer->status != LIBUSB_TRANSFER_COMPLETED &&
-            transfer->status != LIBUSB_TRANSFER_CANCELLED) {
-            failed_.store(true);
-        }
+    }
+    pending_.fetch_sub(static_cast<std::size_t>(transfer->length));
+    if (transfer->status != LIBUSB_TRANSFER_COMPLETED &&
+        transfer->status != LIBUSB_TRANSFER_CANCELLED) {
+        failed_.store(true);
     }
     freed_.notify_all();
 }

@@ -60,9 +60,11 @@ TEST_P(D2xxContract, EventIsSignalledOncePerTransferThatBringsBytes) {
     Event event;
     ASSERT_EQ(d2xx().SetEventNotification(h, FT_EVENT_RXCHAR, event.handle()), FT_OK);
     std::atomic<bool> stop{false};
+    std::atomic<bool> waiting{false};
     std::atomic<std::uint64_t> wakes{0};
-    event.lock();
     std::thread waiter([&] {
+        event.lock();
+        waiting.store(true);
         while (!stop.load()) {
             if (event.wait(2000) && !stop.load()) {
                 wakes.fetch_add(1);
@@ -70,6 +72,7 @@ TEST_P(D2xxContract, EventIsSignalledOncePerTransferThatBringsBytes) {
         }
         event.unlock();
     });
+    ASSERT_TRUE(waitFor([&] { return waiting.load(); }));
     startStream(h);
     const std::uint64_t first = model().counts().transfersWithData;
     ASSERT_TRUE(waitFor([&] { return model().counts().transfersWithData >= first + 20; }));

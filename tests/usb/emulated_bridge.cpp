@@ -5,6 +5,7 @@
 #include <umockdev.h>
 
 #include <linux/usbdevice_fs.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -48,6 +49,7 @@ EmulatedBridge::EmulatedBridge(UMockdevTestbed* testbed, const BridgeModel& mode
         throw std::runtime_error(std::string("umockdev: ") + error->message);
     }
     server_ = std::thread(&EmulatedBridge::serve, this);
+    pthread_setname_np(server_.native_handle(), "usb-emulator");
 }
 
 EmulatedBridge::~EmulatedBridge() {
@@ -100,6 +102,11 @@ std::size_t EmulatedBridge::opens() const {
     return opens_;
 }
 
+std::size_t EmulatedBridge::reapCalls() const {
+    std::lock_guard guard(lock_);
+    return reapCalls_;
+}
+
 void EmulatedBridge::refuseInSubmits(int error, std::size_t count) {
     std::lock_guard guard(lock_);
     refuseError_ = error;
@@ -148,6 +155,7 @@ bool EmulatedBridge::ioctl(UMockdevIoctlClient* client) {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
+        ++reapCalls_;
         const std::uint64_t now = platform::nowMicroseconds();
         reaps_.push_back({static_cast<UMockdevIoctlClient*>(g_object_ref(client)),
                           request == USBDEVFS_REAPURBNDELAY ? now + kHeldReapUs : 0});

@@ -56,6 +56,9 @@ class EmulatedBridge {
     [[nodiscard]] std::size_t claims() const; // claim requests answered, ever
     [[nodiscard]] bool claimed(unsigned interface) const; // by an open handle, now
     [[nodiscard]] std::size_t opens() const;
+    // Reap calls answered, ever: libusb reaps whenever poll() says so, and
+    // the node always polls writable.
+    [[nodiscard]] std::size_t reapCalls() const;
     // Refuses the next `count` bulk-IN submits with `error`, an errno, as a
     // failing hub (EIO) or usbfs's memory limit (ENOMEM) does.
     void refuseInSubmits(int error, std::size_t count);
@@ -109,6 +112,7 @@ class EmulatedBridge {
     bool stopping_ = false;
     std::size_t claims_ = 0;
     std::size_t opens_ = 0;
+    std::size_t reapCalls_ = 0;
     int refuseError_ = 0;
     std::size_t refuseCount_ = 0;
     std::thread server_;
