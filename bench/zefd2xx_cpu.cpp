@@ -77,7 +77,8 @@ bool waitFor(const auto& done, std::chrono::seconds limit) {
 
 int main(int argc, char** argv) {
     const char* preload = std::getenv("LD_PRELOAD");
-    if (preload == nullptr || std::string(preload).find("libumockdev-preload") == std::string::npos) {
+    if (preload == nullptr ||
+        std::string(preload).find("libumockdev-preload") == std::string::npos) {
         setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);
         execv("/proc/self/exe", argv);
         std::perror("re-running under umockdev");
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
     const std::size_t reapsBefore = bridge.reapCalls();
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto after = threadTimes();
     const std::uint64_t workerUs = zef::deviceState.worker.load()->cpuMicroseconds() - workerBefore;
     const std::uint64_t streamed = blocks.load() - blocksBefore;

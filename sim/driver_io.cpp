@@ -166,8 +166,8 @@ FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eve
         pump(state, port, now);
         const std::uint64_t busyUs = port.txBusyUntilUs > now ? port.txBusyUntilUs - now : 0;
         *rxBytes = clampToDword(port.rx.size());
-        *txBytes = clampToDword(static_cast<std::size_t>(
-            (busyUs * bitBangBytesPerSecond(port) + 999999U) / 1000000U));
+        *txBytes = clampToDword(
+            static_cast<std::size_t>((busyUs * bitBangBytesPerSecond(port) + 999999U) / 1000000U));
         *events = port.rx.size() > 0 ? FT_EVENT_RXCHAR : 0;
         return FT_OK;
     });

@@ -94,9 +94,10 @@ std::vector<FoundBridge> findBridges(ftdi_context* ftdi, ftdi_device_list*& foun
     for (std::size_t i = 0; i < bridges.size(); ++i) {
         bridges[i].listed.location = ids[i];
     }
-    std::stable_sort(bridges.begin(), bridges.end(), [](const FoundBridge& a, const FoundBridge& b) {
-        return a.listed.location < b.listed.location;
-    });
+    std::stable_sort(bridges.begin(), bridges.end(),
+                     [](const FoundBridge& a, const FoundBridge& b) {
+                         return a.listed.location < b.listed.location;
+                     });
     return bridges;
 }
 

@@ -26,7 +26,8 @@ FT_STATUS Port::open(std::uint32_t location, std::unique_ptr<Port>& port) {
     for (const FoundBridge& bridge : findBridges(ftdi, found)) {
         if (bridge.listed.location == location) {
             // Detaches the kernel's ftdi_sio, claims the channel's interface, resets.
-            opened = ftdi_set_interface(ftdi, static_cast<ftdi_interface>(INTERFACE_A + bridge.interface));
+            opened = ftdi_set_interface(
+                ftdi, static_cast<ftdi_interface>(INTERFACE_A + bridge.interface));
             if (opened == 0) {
                 opened = ftdi_usb_open_dev(ftdi, bridge.device);
             }
@@ -109,8 +110,8 @@ FT_STATUS Port::write(const void* buffer, DWORD size, DWORD* written) {
         return FT_IO_ERROR;
     }
     std::size_t queued = 0;
-    const Transmitter::WriteEnd end = transmitter_->write(
-        static_cast<const std::uint8_t*>(buffer), size, writeTimeoutMs_.load(), queued);
+    const Transmitter::WriteEnd end = transmitter_->write(static_cast<const std::uint8_t*>(buffer),
+                                                          size, writeTimeoutMs_.load(), queued);
     *written = static_cast<DWORD>(queued);
     if (end == Transmitter::WriteEnd::Closed) {
         return FT_INVALID_HANDLE;

@@ -107,9 +107,9 @@ class Receiver {
     int errors_ = 0;                          // event thread only
 
     std::condition_variable owedChanged_;
-    std::size_t owed_ = 0;       // under lock_: signals the notifier has yet to give
-    bool notifierStop_ = false;  // under lock_
-    std::mutex eventLock_;       // held while the host's event is touched
+    std::size_t owed_ = 0;        // under lock_: signals the notifier has yet to give
+    bool notifierStop_ = false;   // under lock_
+    std::mutex eventLock_;        // held while the host's event is touched
     std::uint32_t eventMask_ = 0; // under eventLock_
     void* event_ = nullptr;       // under eventLock_
 

@@ -171,7 +171,8 @@ Condition::Condition() : storage_{} {
 void Condition::waitFor(Mutex& mutex, std::uint64_t timeoutUs) {
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
-    const std::uint64_t ns = static_cast<std::uint64_t>(deadline.tv_nsec) + timeoutUs % 1000000U * 1000U;
+    const std::uint64_t ns =
+        static_cast<std::uint64_t>(deadline.tv_nsec) + timeoutUs % 1000000U * 1000U;
     deadline.tv_sec += static_cast<time_t>(timeoutUs / 1000000U + ns / 1000000000U);
     deadline.tv_nsec = static_cast<long>(ns % 1000000000U);
     pthread_cond_timedwait(nativeCondition(storage_), nativeMutex(mutex.storage_), &deadline);

@@ -74,7 +74,8 @@ void D2xxContract::writeAll(FT_HANDLE handle, const Bytes& bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
         DWORD written = 0;
         auto* at = const_cast<std::uint8_t*>(bytes.data() + done);
-        ASSERT_EQ(d2xx().Write(handle, at, static_cast<DWORD>(bytes.size() - done), &written), FT_OK);
+        ASSERT_EQ(d2xx().Write(handle, at, static_cast<DWORD>(bytes.size() - done), &written),
+                  FT_OK);
         ASSERT_GT(written, 0U);
         done += written;
     }
@@ -120,7 +121,7 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 }
 
 void withinOrDeadlocked(std::chrono::seconds limit, const std::function<void()>& body,
-                                      const char* what) {
+                        const char* what) {
     std::atomic<bool> ended{false};
     std::thread runner([&] {
         body();

@@ -103,29 +103,32 @@ TEST_P(D2xxContract, WaitingInTheUsualWayNeverDeadlocksWithTheDriver) {
     Event event;
     ASSERT_EQ(d2xx().SetEventNotification(h, FT_EVENT_RXCHAR, event.handle()), FT_OK);
     startStream(h);
-    withinOrDeadlocked(std::chrono::seconds(20), [&] {
-        Bytes buffer(8000);
-        for (int round = 0; round < 10; ++round) {
-            // The usual way: the mutex only around the wait.
-            event.lock();
-            DWORD queued = 0;
-            while (d2xx().GetQueueStatus(h, &queued) == FT_OK && queued == 0) {
-                event.wait(100);
+    withinOrDeadlocked(
+        std::chrono::seconds(20),
+        [&] {
+            Bytes buffer(8000);
+            for (int round = 0; round < 10; ++round) {
+                // The usual way: the mutex only around the wait.
+                event.lock();
+                DWORD queued = 0;
+                while (d2xx().GetQueueStatus(h, &queued) == FT_OK && queued == 0) {
+                    event.wait(100);
+                }
+                event.unlock();
+                readQueued(h);
+                // The mutex held across the calls, a read that waits among them.
+                event.lock();
+                EXPECT_EQ(d2xx().GetQueueStatus(h, &queued), FT_OK);
+                DWORD got = 0;
+                const auto start = Clock::now();
+                EXPECT_EQ(d2xx().Read(h, buffer.data(), 8000, &got), FT_OK);
+                EXPECT_EQ(got, 8000U) << "the stream stopped while the mutex was held";
+                EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+                event.wait(50);
+                event.unlock();
             }
-            event.unlock();
-            readQueued(h);
-            // The mutex held across the calls, a read that waits among them.
-            event.lock();
-            EXPECT_EQ(d2xx().GetQueueStatus(h, &queued), FT_OK);
-            DWORD got = 0;
-            const auto start = Clock::now();
-            EXPECT_EQ(d2xx().Read(h, buffer.data(), 8000, &got), FT_OK);
-            EXPECT_EQ(got, 8000U) << "the stream stopped while the mutex was held";
-            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
-            event.wait(50);
-            event.unlock();
-        }
-    }, "a reader waiting on the driver's event");
+        },
+        "a reader waiting on the driver's event");
     ASSERT_EQ(d2xx().SetEventNotification(h, 0, nullptr), FT_OK);
 }
 

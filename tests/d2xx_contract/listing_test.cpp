@@ -83,10 +83,10 @@ TEST_P(D2xxContract, LocationIdsDifferForEveryPortPathDeepHubsIncluded) {
         GTEST_SKIP() << GetParam() << " lists no USB devices";
     }
     const std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> paths = {
-        {1, {1, 2}},                  // 0x112 in FTDI's digits
-        {1, {18}},                    // a root port above 15
-        {16, {1}},                    // a bus above 15
-        {2, {1, 2, 3, 4, 5, 6, 7}},   // seven deep
+        {1, {1, 2}},                // 0x112 in FTDI's digits
+        {1, {18}},                  // a root port above 15
+        {16, {1}},                  // a bus above 15
+        {2, {1, 2, 3, 4, 5, 6, 7}}, // seven deep
         {2, {1, 2, 3, 4, 5, 6, 8}},
         {3, {15, 15}},
     };

@@ -77,10 +77,10 @@ TEST_P(D2xxContract, StoppedInTaskTakesNothingUntilRestarted) {
 TEST_P(D2xxContract, FullBufferLosesNothingAndTheDeviceCountsWhatItDrops) {
     const FT_HANDLE h = open();
     startStream(h);
-    const auto fillTime = std::chrono::milliseconds(
-        static_cast<long>(1000.0 * static_cast<double>(model().receiveCapacity()) /
-                          kStreamBytesPerSecond)) +
-                          std::chrono::seconds(10);
+    const auto fillTime =
+        std::chrono::milliseconds(static_cast<long>(
+            1000.0 * static_cast<double>(model().receiveCapacity()) / kStreamBytesPerSecond)) +
+        std::chrono::seconds(10);
     ASSERT_TRUE(waitFor([&] { return model().counts().lostFrames > 0; }, fillTime));
     DWORD queued = 0;
     ASSERT_EQ(d2xx().GetQueueStatus(h, &queued), FT_OK);

@@ -23,8 +23,7 @@ TEST_P(D2xxContract, BitBangBytesDrainAtThePaceOfTheBusAndThePins) {
     ASSERT_EQ(d2xx().SetBitMode(h, 0x85, 1), FT_OK);
     constexpr std::size_t kBytes = 60000;
     const std::uint64_t rate = std::min<std::uint64_t>(model().busBytesPerSecond(), 3000000);
-    const auto fastest =
-        std::chrono::microseconds((kBytes - 128) * 1000000U / rate) * 98 / 100;
+    const auto fastest = std::chrono::microseconds((kBytes - 128) * 1000000U / rate) * 98 / 100;
     const std::uint64_t before = model().counts().bitBangBytes;
     const auto start = Clock::now();
     writeAll(h, Bytes(kBytes, 0x80));
@@ -41,8 +40,8 @@ TEST_P(D2xxContract, BitBangBytesDrainAtThePaceOfTheBusAndThePins) {
         return tx == 0;
     }));
     const auto drained = Clock::now() - start;
-    EXPECT_GE(drained, fastest) << "drained in "
-                                << std::chrono::duration<double>(drained).count() << " s";
+    EXPECT_GE(drained, fastest) << "drained in " << std::chrono::duration<double>(drained).count()
+                                << " s";
     EXPECT_EQ(model().counts().bitBangBytes - before, kBytes);
     ASSERT_EQ(d2xx().GetStatus(h, &rx, &tx, &events), FT_OK);
     EXPECT_EQ(tx, 0U);

@@ -73,8 +73,8 @@ TEST_F(ReceiveSide, OneEventPerCompletedTransferOfItsSize) {
         EXPECT_GE(c.events_signalled + 1, c.rx_transfers) << transferBytes;
         EXPECT_LE(stream.size(), c.rx_transfers * dataPerTransfer(transferBytes));
         EXPECT_GE(stream.size(), (c.rx_transfers - 2) * dataPerTransfer(transferBytes));
-        const auto frames = static_cast<std::int64_t>((transfers - 2) * dataPerTransfer(transferBytes) /
-                                                      kSampleFrameBytes);
+        const auto frames = static_cast<std::int64_t>(
+            (transfers - 2) * dataPerTransfer(transferBytes) / kSampleFrameBytes);
         EXPECT_GE(checkContinuity(stream), frames) << transferBytes;
         EXPECT_EQ(c.rx_overflow_bytes, 0U);
     }

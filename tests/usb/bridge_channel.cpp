@@ -149,7 +149,8 @@ int BridgeChannel::control(const ControlSetup& setup, std::uint8_t* data, std::u
     }
 }
 
-std::uint64_t BridgeChannel::bulkOut(const std::uint8_t* bytes, std::size_t n, std::uint64_t nowUs) {
+std::uint64_t BridgeChannel::bulkOut(const std::uint8_t* bytes, std::size_t n,
+                                     std::uint64_t nowUs) {
     (lines_.bitBang ? wire_.bitBang : wire_.uart)
         .insert(lines_.bitBang ? wire_.bitBang.end() : wire_.uart.end(), bytes, bytes + n);
     lines_.write(instrument_, env_, bytes, n, nowUs);
@@ -174,7 +175,7 @@ void BridgeChannel::idle(std::uint64_t nowUs) {
 }
 
 bool BridgeChannel::fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
-                          std::uint64_t nowUs) {
+                           std::uint64_t nowUs) {
     sim::InPacket packet;
     while (length + usb_.packetSize() <= capacity) {
         if (!usb_.next(instrument_, env_, nowUs, packet)) {

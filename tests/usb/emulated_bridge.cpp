@@ -206,7 +206,8 @@ bool EmulatedBridge::ioctl(UMockdevIoctlClient* client) {
 
 // An interface one open file holds is busy for every other.
 void EmulatedBridge::claim(UMockdevIoctlClient* client, bool release) {
-    UMockdevIoctlData* number = resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(unsigned));
+    UMockdevIoctlData* number =
+        resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(unsigned));
     unsigned interface = 0;
     std::memcpy(&interface, number->data, sizeof interface);
     g_object_unref(number);
@@ -314,8 +315,8 @@ void EmulatedBridge::complete(Urb urb, int status) {
 void EmulatedBridge::answerReaps(std::uint64_t nowUs) {
     for (auto it = reaps_.begin(); it != reaps_.end();) {
         UMockdevIoctlClient* client = it->client;
-        const auto mine =
-            std::find_if(done_.begin(), done_.end(), [client](const Urb& u) { return u.client == client; });
+        const auto mine = std::find_if(done_.begin(), done_.end(),
+                                       [client](const Urb& u) { return u.client == client; });
         if (mine != done_.end()) {
             const Urb urb = *mine;
             done_.erase(mine);
@@ -354,8 +355,9 @@ std::uint64_t EmulatedBridge::serveChannel(std::size_t channel, std::uint64_t no
     }
     while (!in.empty()) {
         Urb& urb = in.front();
-        if (!bridge.fillIn(urb.buffer->data, static_cast<std::size_t>(fieldsOf(urb.data)->buffer_length),
-                           urb.filled, nowUs)) {
+        if (!bridge.fillIn(urb.buffer->data,
+                           static_cast<std::size_t>(fieldsOf(urb.data)->buffer_length), urb.filled,
+                           nowUs)) {
             break;
         }
         complete(urb, 0);

@@ -53,7 +53,7 @@ class EmulatedBridge {
         return look(*channels_.at(channel));
     }
     [[nodiscard]] const BridgeModel& model() const { return model_; }
-    [[nodiscard]] std::size_t claims() const; // claim requests answered, ever
+    [[nodiscard]] std::size_t claims() const;             // claim requests answered, ever
     [[nodiscard]] bool claimed(unsigned interface) const; // by an open handle, now
     [[nodiscard]] std::size_t opens() const;
     // Reap calls answered, ever: libusb reaps whenever poll() says so, and
@@ -85,12 +85,12 @@ class EmulatedBridge {
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     static void onConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     static void onVanished(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
-    bool ioctl(UMockdevIoctlClient* client);        // under lock_
-    void claim(UMockdevIoctlClient* client, bool release); // under lock_
-    void submit(UMockdevIoctlClient* client);       // under lock_
-    void discard(UMockdevIoctlClient* client);      // under lock_
-    void complete(Urb urb, int status);             // under lock_
-    void answerReaps(std::uint64_t nowUs);          // under lock_
+    bool ioctl(UMockdevIoctlClient* client);                              // under lock_
+    void claim(UMockdevIoctlClient* client, bool release);                // under lock_
+    void submit(UMockdevIoctlClient* client);                             // under lock_
+    void discard(UMockdevIoctlClient* client);                            // under lock_
+    void complete(Urb urb, int status);                                   // under lock_
+    void answerReaps(std::uint64_t nowUs);                                // under lock_
     std::uint64_t serveChannel(std::size_t channel, std::uint64_t nowUs); // under lock_
     void serve();
 

@@ -71,8 +71,9 @@ TEST_F(FrontEnds, ZefHostRecordsFiveSecondsWithTheCarrierAtPlusOneKilohertz) {
     const std::vector<std::complex<double>> samples = readIq(dir.file("rec.raw"));
     ASSERT_EQ(samples.size(), 325520U);
     EXPECT_LT(worstPhaseStep(samples, 1000.0), 0.2)
-        << "no block lost or damaged; the gateware dropped "
-        << zef418.with([](BridgeChannel& b) { return b.environment().counters.sample_frames_overrun; })
+        << "no block lost or damaged; the gateware dropped " << zef418.with([](BridgeChannel& b) {
+               return b.environment().counters.sample_frames_overrun;
+           })
         << " frames";
     EXPECT_GE(zef418.with([](BridgeChannel& b) { return b.wire().inTransfers; }), 300U);
 }

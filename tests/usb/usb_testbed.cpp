@@ -52,13 +52,12 @@ std::string deviceRecord(const std::string& sysfsPath, const std::string& node, 
     const auto attribute = [](const std::string& name, const std::string& value) {
         return "A: " + name + "=" + value + "\\n\n";
     };
-    std::string record = "P: " + sysfsPath + "\nN: " + node.substr(5) + "\nE: DEVNAME=" + node +
-                         "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: BUSNUM=" +
-                         node.substr(13, 3) + "\nE: DEVNUM=" + node.substr(17, 3) + "\n" +
-                         attribute("busnum", std::to_string(bus)) +
-                         attribute("devnum", std::to_string(address)) +
-                         attribute("bConfigurationValue", "1") +
-                         attribute("bNumConfigurations", "1");
+    std::string record =
+        "P: " + sysfsPath + "\nN: " + node.substr(5) + "\nE: DEVNAME=" + node +
+        "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: BUSNUM=" + node.substr(13, 3) +
+        "\nE: DEVNUM=" + node.substr(17, 3) + "\n" + attribute("busnum", std::to_string(bus)) +
+        attribute("devnum", std::to_string(address)) + attribute("bConfigurationValue", "1") +
+        attribute("bNumConfigurations", "1");
     if (model == nullptr) {
         return record + attribute("speed", "480") + attribute("idVendor", "1d6b") +
                attribute("idProduct", "0002") + "H: descriptors=" + hex(hubDescriptors()) + "\n";
@@ -108,9 +107,9 @@ EmulatedBridge& UsbTestbed::plug(std::uint8_t bus, const std::vector<std::uint8_
         }
     }
     const Node node = addDevice(bus, ports, &model, product);
-    bridges_.push_back(std::make_unique<EmulatedBridge>(testbed_, model, node.sysfsPath,
-                                                        node.devnode, product,
-                                                        "ZEF" + sysfsName(bus, ports, ports.size())));
+    bridges_.push_back(
+        std::make_unique<EmulatedBridge>(testbed_, model, node.sysfsPath, node.devnode, product,
+                                         "ZEF" + sysfsName(bus, ports, ports.size())));
     return *bridges_.back();
 }
 

@@ -42,8 +42,8 @@ class UsbTestbed {
         std::string sysfsPath;
         std::string devnode;
     };
-    Node addDevice(std::uint8_t bus, const std::vector<std::uint8_t>& ports, const BridgeModel* model,
-                   const std::string& product);
+    Node addDevice(std::uint8_t bus, const std::vector<std::uint8_t>& ports,
+                   const BridgeModel* model, const std::string& product);
 
     UMockdevTestbed* testbed_;
     std::vector<std::unique_ptr<EmulatedBridge>> bridges_;

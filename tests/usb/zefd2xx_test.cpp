@@ -14,12 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
 #include <atomic>
-#include <tuple>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -72,8 +72,8 @@ TEST(LocationId, FtdisDigitsWhereTheyFitAndDifferentForEveryPath) {
         paths.push_back(c.path);
     }
     // Past FTDI's form: a bus or port above 15, and seven ports and a channel.
-    for (const auto& wide : {pathOf(16, {1}), pathOf(1, {17}), pathOf(1, {18}), pathOf(2, {1, 2, 3, 20}),
-                             pathOf(2, {1, 2, 3, 4, 5, 6, 7}, 1)}) {
+    for (const auto& wide : {pathOf(16, {1}), pathOf(1, {17}), pathOf(1, {18}),
+                             pathOf(2, {1, 2, 3, 20}), pathOf(2, {1, 2, 3, 4, 5, 6, 7}, 1)}) {
         EXPECT_FALSE(zef::zefd2xx::ftdiLocation(wide).has_value());
         paths.push_back(wide);
     }
@@ -91,25 +91,30 @@ TEST(LocationId, FtdisDigitsWhereTheyFitAndDifferentForEveryPath) {
         }
         const auto bus = static_cast<std::uint8_t>(1 + random(20));
         const bool twoChannels = random(3) == 0;
-        for (std::uint8_t channel = twoChannels ? 1 : 0; channel <= (twoChannels ? 2 : 0); ++channel) {
+        for (std::uint8_t channel = twoChannels ? 1 : 0; channel <= (twoChannels ? 2 : 0);
+             ++channel) {
             paths.push_back(pathOf(bus, ports, channel));
         }
     }
     const auto under = [](const zef::zefd2xx::PortPath& hub, const zef::zefd2xx::PortPath& p) {
         return hub.bus == p.bus && hub.depth < p.depth &&
-               std::equal(hub.ports.begin(), hub.ports.begin() + static_cast<std::ptrdiff_t>(hub.depth),
+               std::equal(hub.ports.begin(),
+                          hub.ports.begin() + static_cast<std::ptrdiff_t>(hub.depth),
                           p.ports.begin());
     };
     std::erase_if(paths, [&](const auto& hub) {
-        return std::any_of(paths.begin(), paths.end(), [&](const auto& p) { return under(hub, p); });
+        return std::any_of(paths.begin(), paths.end(),
+                           [&](const auto& p) { return under(hub, p); });
     });
     std::sort(paths.begin(), paths.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.bus, a.depth, a.ports, a.channel) < std::tie(b.bus, b.depth, b.ports, b.channel);
+        return std::tie(a.bus, a.depth, a.ports, a.channel) <
+               std::tie(b.bus, b.depth, b.ports, b.channel);
     });
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     std::erase_if(paths, [&](const auto& p) { // one chip per socket: keep the first kind listed
         return p.channel == 0 && std::any_of(paths.begin(), paths.end(), [&](const auto& q) {
-                   return q.channel != 0 && q.bus == p.bus && q.depth == p.depth && q.ports == p.ports;
+                   return q.channel != 0 && q.bus == p.bus && q.depth == p.depth &&
+                          q.ports == p.ports;
                });
     });
     ASSERT_GT(paths.size(), 1000U);
@@ -262,8 +267,8 @@ TEST_F(OpenDriver, RefusedSubmitsAreRetriedAndAStreamThatCannotRestartIsAnIoErro
 
     zef418.refuseInSubmits(ENOMEM, 40);
     const std::size_t before = transfers();
-    ASSERT_TRUE(zef::test::waitUntil([&] { return transfers() > before + 100; },
-                                     std::chrono::seconds(5)))
+    ASSERT_TRUE(
+        zef::test::waitUntil([&] { return transfers() > before + 100; }, std::chrono::seconds(5)))
         << "the stream never came back";
     EXPECT_EQ(queue(handle, &count), FT_OK);
 
@@ -274,8 +279,8 @@ TEST_F(OpenDriver, RefusedSubmitsAreRetriedAndAStreamThatCannotRestartIsAnIoErro
     EXPECT_LT(std::chrono::steady_clock::now() - refusing, std::chrono::milliseconds(2500));
     std::uint8_t bytes[16] = {};
     DWORD moved = 0;
-    EXPECT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE, void*, DWORD, DWORD*)>("FT_Read")(handle, bytes,
-                                                                              sizeof bytes, &moved),
+    EXPECT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE, void*, DWORD, DWORD*)>("FT_Read")(
+                  handle, bytes, sizeof bytes, &moved),
               FT_IO_ERROR);
     EXPECT_EQ(d2xx.entry<FT_STATUS(FT_HANDLE)>("FT_Close")(handle), FT_OK);
 }
