@@ -90,7 +90,7 @@ class Producer final : public platform::Thread {
                     state.eventLock.unlock();
                     {
                         platform::LockGuard guard(state.lock);
-                        state.changed.waitFor(state.lock, kSignalPatienceMs * 1000U);
+                        state.changed.waitFor(state.lock, std::uint64_t{kSignalPatienceMs} * 1000U);
                     }
                     state.eventLock.lock();
                     continue;
