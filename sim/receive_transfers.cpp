@@ -108,7 +108,9 @@ std::uint64_t ReceiveTransfers::quietUntilUs(const UsbBridge& bridge, const Inst
     }
     // The line may fill the transfer first; else a short packet ends it when
     // the timer runs out, which a busy line keeps restarting.
-    const std::size_t room = mostDataBytes(bridge.packetSize()) - pending_.size();
+    const std::size_t taken = pending_.size() + bridge.buffered();
+    const std::size_t most = mostDataBytes(bridge.packetSize());
+    const std::size_t room = most > taken ? most - taken : 0;
     const std::uint64_t filled =
         firstByte == UINT64_MAX ? UINT64_MAX : firstByte + room * bridge.byteUs();
     const std::uint64_t shortPacket =
