@@ -18,7 +18,7 @@ namespace zef::usbtest {
 
 namespace {
 
-constexpr std::uint64_t kHeldReapUs = 1000;
+constexpr std::uint64_t kHeldReapUs = 10000;
 constexpr std::uint64_t kServeSliceUs = 1000;
 
 UMockdevIoctlData* resolved(UMockdevIoctlData* data, std::size_t offset, std::size_t length) {

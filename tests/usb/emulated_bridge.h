@@ -7,7 +7,8 @@
 // Where the emulation falls short of a kernel, and what stands in:
 //  - the node is a plain file, so poll() always reports it writable and
 //    libusb reaps at once; a reap with nothing done is held back until an
-//    URB completes or 1 ms passes, which keeps libusb from spinning;
+//    URB completes or 10 ms pass, which keeps libusb from spinning (a kernel
+//    node would block in poll() until an URB is done);
 //  - nor can it poll with POLLERR, which is how libusb learns of an unplug:
 //    the unplug hands back every URB in flight with -ESHUTDOWN (libusb's
 //    "no device") and fails every later request with ENODEV, as the kernel
