@@ -57,6 +57,9 @@ class Producer final : public platform::Thread {
             std::uint64_t wake = UINT64_MAX;
             for (const auto& port : state.ports) {
                 pump(state, *port, now);
+                if (nudge(state.env, *port, now)) {
+                    port->unsignalled = std::max<std::size_t>(port->unsignalled, 1);
+                }
                 if (port->unsignalled > 0 && port->event != nullptr &&
                     (port->eventMask & d2xx::FT_EVENT_RXCHAR) != 0) {
                     owed.push_back({port->token, port->event, port->unsignalled});

@@ -47,6 +47,7 @@ struct Port {
     UsbBridge bridge;
     ReceiveTransfers transfers;
     std::size_t unsignalled = 0;
+    std::uint64_t nudgedUs = 0; // fast timing: the last signal for bytes still unread
     std::uint32_t readTimeoutMs = kNoReadTimeout;
     std::uint64_t txBusyUntilUs = 0; // real time: when bit-bang output drains
 

@@ -90,13 +90,28 @@ void pump(SimState& state, Port& port, std::uint64_t nowUs) {
     }
     if (arrived > 0) {
         port.unsignalled += arrived;
+        port.nudgedUs = nowUs;
         state.changed.notifyAll();
     }
 }
 
+constexpr std::uint64_t kNudgeUs = 1000;
+
+bool nudge(const Environment& env, Port& port, std::uint64_t nowUs) {
+    if (port.dead() || env.timing != ZEFSIM_FAST || port.rx.size() == 0 ||
+        nowUs < port.nudgedUs + kNudgeUs) {
+        return false;
+    }
+    port.nudgedUs = nowUs;
+    return true;
+}
+
 std::uint64_t quietUntilUs(const Environment& env, const Port& port, std::uint64_t nowUs) {
-    if (port.dead() || env.timing != ZEFSIM_REALTIME) {
+    if (port.dead()) {
         return UINT64_MAX;
+    }
+    if (env.timing != ZEFSIM_REALTIME) {
+        return port.rx.size() > 0 ? std::max(nowUs, port.nudgedUs + kNudgeUs) : UINT64_MAX;
     }
     return port.transfers.quietUntilUs(port.bridge, port.device->instrument, nowUs);
 }

@@ -16,8 +16,13 @@ namespace zef::sim {
 // `port.unsignalled` for the driver's thread, which is woken for it.
 void pump(SimState& state, Port& port, std::uint64_t nowUs);
 // Real time: nothing a reader could see changes on this port before the
-// time returned (UINT64_MAX: nothing is coming). Fast timing: UINT64_MAX.
+// time returned (UINT64_MAX: nothing is coming).
 std::uint64_t quietUntilUs(const Environment& env, const Port& port, std::uint64_t nowUs);
+// Fast timing, whose bytes arrive the moment they are read: a reader that
+// missed the signal of the batch waiting for it (it came while the reader
+// was busy) is signalled again each millisecond while the bytes wait. The
+// driver's thread calls it; true when a signal is owed.
+bool nudge(const Environment& env, Port& port, std::uint64_t nowUs);
 
 // Real time: takes what was due by `nowUs`, so that a change of the port's
 // settings at `nowUs` applies only after it. Fast timing: nothing.

@@ -25,6 +25,9 @@ struct BridgeModel {
 inline constexpr BridgeModel kFt232r{"FT232R", 0x6001, 0x0600, &sim::kFullSpeedBus, 12, 1};
 // High speed, 512-byte packets, interfaces A and B.
 inline constexpr BridgeModel kFt2232h{"FT2232H", 0x6010, 0x0700, &sim::kHighSpeedBus, 480, 2};
+// High speed, one interface: the gateware goes at the pins' 3 MB/s, for the
+// tests that need a load but not its full-speed time.
+inline constexpr BridgeModel kFt232h{"FT232H", 0x6014, 0x0900, &sim::kHighSpeedBus, 480, 1};
 
 // Device descriptor, then the one configuration with its interfaces.
 std::vector<std::uint8_t> descriptorsOf(const BridgeModel& model);
