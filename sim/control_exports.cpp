@@ -81,6 +81,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_timing(int timing) {
             port->device->instrument.restartClock(now);
         }
     }
+    state.changed.notifyAll();
 }
 
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_signal(int signal, double carrier_hz, double amplitude) {
@@ -175,7 +176,7 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_unplug(int index) {
     SimState& state = simState();
     zef::platform::LockGuard guard(state.lock);
     if (DeviceSlot* device = deviceAt(state, index)) {
-        zef::sim::pullCable(*device);
+        zef::sim::pullCable(state, *device);
     }
 }
 

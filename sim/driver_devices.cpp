@@ -159,17 +159,22 @@ FT_STATUS openEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     return status;
 }
 
-// Closing always releases the handle, even after a cable pull.
+// Closing always releases the handle, even after a cable pull. A read or a
+// write waiting on it returns at once; once the close returns, the driver's
+// thread never touches the handle's event again.
 FT_STATUS close(FT_HANDLE handle) {
     SimState& state = simState();
-    platform::LockGuard guard(state.lock);
-    state.log.add("FT_Close");
-    Port* port = findPort(state, handle);
-    if (port == nullptr) {
-        return FT_INVALID_HANDLE;
+    {
+        platform::LockGuard guard(state.lock);
+        state.log.add("FT_Close");
+        Port* port = findPort(state, handle);
+        if (port == nullptr) {
+            return FT_INVALID_HANDLE;
+        }
+        closePort(state, *port);
+        ++state.env.counters.closes;
     }
-    closePort(state, *port);
-    ++state.env.counters.closes;
+    fenceEvents(state);
     return FT_OK;
 }
 

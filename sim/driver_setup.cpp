@@ -35,7 +35,7 @@ FT_STATUS setBaudRate(FT_HANDLE handle, ULONG baud) {
             return FT_INVALID_BAUD_RATE;
         }
         const std::uint64_t now = platform::nowMicroseconds();
-        catchUp(state.env, port, now);
+        catchUp(state, port, now);
         port.bridge.setBaudRate(std::min<ULONG>(baud, kMaxBaudRate), now);
         return FT_OK;
     });
@@ -53,7 +53,7 @@ FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR milliseconds) {
     const CallLine line = callLine("FT_SetLatencyTimer %u", unsigned{milliseconds});
     return onPort(handle, &line, [milliseconds](SimState& state, Port& port) -> FT_STATUS {
         const std::uint64_t now = platform::nowMicroseconds();
-        catchUp(state.env, port, now);
+        catchUp(state, port, now);
         port.bridge.setLatencyTimer(milliseconds, now);
         return FT_OK;
     });

@@ -52,12 +52,13 @@ class FrameTimes {
 };
 
 // The driver's receive side in real time (sim/receive_transfers.h).
-// FTDI's defaults: 4096-byte IN transfers, and FT_Read's time-out before
-// FT_SetTimeouts (FT_DEFAULT_RX_TIMEOUT in ftd2xx.h).
+// FTDI's defaults: 4096-byte IN transfers, and no read time-out before
+// FT_SetTimeouts (FT_Read "does not return until" all its bytes are read,
+// as the D2XX Programmer's Guide has it); a time-out of 0 means none too.
 inline constexpr std::size_t kDefaultTransferBytes = 4096;
 inline constexpr std::size_t kMinTransferBytes = 64;
 inline constexpr std::size_t kMaxTransferBytes = 65536;
-inline constexpr std::uint32_t kDefaultReadTimeoutMs = 300;
+inline constexpr std::uint32_t kNoReadTimeout = 0;
 // FTDI does not publish the size of its driver's buffer. Fifteen seconds of
 // the instrument's stream: only a reader that has stopped loses bytes, and
 // the counter says so.

@@ -188,6 +188,13 @@ void Instrument::produceDue(Environment& env, std::uint64_t nowUs) {
     }
 }
 
+std::uint64_t Instrument::nextOutputUs() const {
+    if (startPending_) {
+        return startAtUs_;
+    }
+    return streaming_ ? frameDueUs(clockOriginUs_, clockFrames_ + 1) : UINT64_MAX;
+}
+
 std::size_t Instrument::pendingBytes() const {
     std::size_t n = 0;
     for (const OutFrame& frame : output_) {

@@ -46,7 +46,11 @@ class Instrument {
     [[nodiscard]] bool streaming() const { return streaming_; }
     [[nodiscard]] bool starting() const { return startPending_; }
     [[nodiscard]] std::size_t pendingBytes() const;
+    // Real time: when the next frame is queued, if nothing is waiting now
+    // (UINT64_MAX: none is coming).
+    [[nodiscard]] std::uint64_t nextOutputUs() const;
     std::deque<OutFrame>& output() { return output_; }
+    [[nodiscard]] const std::deque<OutFrame>& output() const { return output_; }
 
   private:
     void unconfigure();

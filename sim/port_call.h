@@ -27,7 +27,9 @@ callLine(const char* format, ...) {
     return line;
 }
 
-// `line` is logged unless null (reads and writes are not); `body(state, port)` runs under the lock.
+// `line` is logged unless null (reads, writes and queue queries are not);
+// `body(state, port)` runs under the lock. A logged call may change what the
+// driver's thread waits for, so it is woken after one.
 template <typename Body>
 d2xx::FT_STATUS onPort(d2xx::FT_HANDLE handle, const CallLine* line, Body body) {
     SimState& state = simState();
@@ -42,7 +44,11 @@ d2xx::FT_STATUS onPort(d2xx::FT_HANDLE handle, const CallLine* line, Body body) 
     if (port->dead()) {
         return d2xx::FT_IO_ERROR;
     }
-    return body(state, *port);
+    const d2xx::FT_STATUS status = body(state, *port);
+    if (line != nullptr) {
+        state.changed.notifyAll();
+    }
+    return status;
 }
 
 } // namespace zef::sim

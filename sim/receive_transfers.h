@@ -7,8 +7,11 @@
 // full-speed packets holds 64 of them and at most 3968 data bytes. A transfer
 // completes when it is full or a short packet (status bytes alone too) ends
 // it; only then are its data bytes stripped of the status bytes and added to
-// the receive buffer. What does not fit in the buffer's capacity is lost and
-// counted (rx_overflow_bytes).
+// the receive buffer. As FTDI describes its driver (AN232B-03), a new
+// transfer is asked for only while the buffer has room for all it may bring;
+// while it has none, or the IN task is stopped, the driver asks for nothing
+// and the bridge holds the line (sim/usb_bridge.h). Nothing in the receive
+// buffer is ever lost.
 //
 // Driven by the clock alone, like the bridge: the same packets complete the
 // same transfers at the same times, whoever advances it and how often.
@@ -39,11 +42,19 @@ class ReceiveTransfers {
     void setCapacity(std::size_t bytes) { capacity_ = validReceiveCapacity(bytes); }
 
     // Takes every packet the bridge sent by `nowUs` and completes the
-    // transfers they fill or end, into `buffer`. Returns how many completed
-    // with data bytes (each one a received-character event for the driver's
-    // thread), and counts them (rx_transfers).
+    // transfers they fill or end, into `buffer`; `taking` is false while the
+    // IN task is stopped. Returns how many completed with data bytes (each
+    // one a received-character event for the driver's thread), and counts
+    // them (rx_transfers).
     std::size_t advance(UsbBridge& bridge, Instrument& instrument, Environment& env,
-                        std::uint64_t nowUs, ByteQueue& buffer);
+                        std::uint64_t nowUs, ByteQueue& buffer, bool taking);
+    // Nothing a reader could see changes before this (UINT64_MAX: nothing
+    // is coming), so a waiter may sleep until then.
+    [[nodiscard]] std::uint64_t quietUntilUs(const UsbBridge& bridge, const Instrument& instrument,
+                                             std::uint64_t nowUs) const;
+    // The IN task stops: the transfer in progress ends with what it holds;
+    // true when that was data.
+    bool cut(std::uint64_t nowUs, Environment& env, ByteQueue& buffer);
     // Purge: the transfer in progress is thrown away.
     void clear();
 
@@ -53,6 +64,7 @@ class ReceiveTransfers {
     [[nodiscard]] std::size_t capacity() const { return capacity_; }
 
   private:
+    [[nodiscard]] std::size_t mostDataBytes(std::size_t packetBytes) const;
     bool add(const InPacket& packet, std::size_t packetBytes, Environment& env, ByteQueue& buffer);
     bool complete(std::uint64_t atUs, Environment& env, ByteQueue& buffer);
 

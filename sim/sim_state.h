@@ -42,12 +42,13 @@ struct Port {
     std::uint32_t eventMask = 0;
     ByteQueue rx; // the driver's receive buffer
     // Real time: the bridge's packets, the driver's transfers and receive
-    // buffer, and the completed transfers whose event the driver's thread
-    // has yet to signal.
+    // buffer. Both timings: the transfers that brought bytes and whose event
+    // the driver's thread has yet to signal.
     UsbBridge bridge;
     ReceiveTransfers transfers;
     std::size_t unsignalled = 0;
-    std::uint32_t readTimeoutMs = kDefaultReadTimeoutMs;
+    std::uint64_t nudgedUs = 0; // fast timing: the last signal for bytes still unread
+    std::uint32_t readTimeoutMs = kNoReadTimeout;
     std::uint64_t txBusyUntilUs = 0; // real time: when bit-bang output drains
 
     [[nodiscard]] bool dead() const { return device == nullptr; }
@@ -55,6 +56,14 @@ struct Port {
 
 struct SimState {
     platform::Mutex lock;
+    // Under `lock`: whatever a waiter may wait for changed (bytes came, a
+    // handle closed, a cable was pulled, the producer is to stop).
+    platform::Condition changed;
+    // Held while the driver's thread touches a host's event; taken after
+    // `lock`, never inside it. Whoever withdraws an event (FT_Close,
+    // FT_SetEventNotification, a reset) takes and releases it once after
+    // withdrawing, and from then on the event is never touched.
+    platform::Mutex eventLock;
     Environment env;
     std::vector<std::unique_ptr<DeviceSlot>> devices;
     std::vector<std::unique_ptr<Port>> ports;
@@ -68,15 +77,21 @@ SimState& simState();
 // The open port of a handle; null for an unknown one, and a handle that was
 // closed (FTDI's driver would touch freed memory) is counted.
 Port* findPort(SimState& state, d2xx::FT_HANDLE handle);
+// The same for a call that was already under way when the handle closed:
+// not counted.
+Port* portOf(SimState& state, std::uint64_t token);
+// After withdrawing an event, outside `lock`: waits for a signal under way.
+void fenceEvents(SimState& state);
 // The device at a D2XX list index: the n-th one plugged in.
 DeviceSlot* listedDevice(SimState& state, std::size_t index);
 std::uint32_t listedCount(SimState& state);
 Port& openPort(SimState& state, DeviceSlot& device, std::uint64_t nowUs);
 void closePort(SimState& state, Port& port);
-void pullCable(DeviceSlot& device);
+void pullCable(SimState& state, DeviceSlot& device);
 
-// The thread that moves bytes while nobody calls: started with the first
-// open, stopped by a reset. Neither may be called with the lock held.
+// The driver's thread: moves bytes while nobody calls, and signals the
+// registered events, outside the lock. Started with the first open, stopped
+// by a reset; neither may be called with the lock held.
 void ensureProducer();
 void stopProducer();
 

@@ -33,6 +33,7 @@ void UsbBridge::restart(std::uint64_t nowUs) {
     samplesEnded_ = 0;
     startRun(nowUs);
     timerStartUs_ = nowUs;
+    busFreeUs_ = nowUs;
 }
 
 void UsbBridge::setBaudRate(std::uint32_t baud, std::uint64_t nowUs) {
@@ -46,20 +47,50 @@ void UsbBridge::setLatencyTimer(std::uint32_t milliseconds, std::uint64_t nowUs)
 }
 
 void UsbBridge::setPacketSize(std::size_t bytes) {
-    packetBytes_ = bytes == kHighSpeedPacketBytes ? kHighSpeedPacketBytes : kFullSpeedPacketBytes;
+    const bool high = bytes == kHighSpeedPacketBytes;
+    packetBytes_ = high ? kHighSpeedPacketBytes : kFullSpeedPacketBytes;
+    bus_ = high ? &kHighSpeedBus : &kFullSpeedBus;
     fill_ = 0;
     samplesEnded_ = 0;
 }
 
-void UsbBridge::hold(bool held, std::uint64_t nowUs) {
-    if (held == held_) {
-        return;
+void UsbBridge::setAsking(bool asking, std::uint64_t nowUs) {
+    hold(held_, asking, nowUs);
+}
+
+std::uint64_t UsbBridge::byteUs() const {
+    return (kBitMicroseconds + baud_ - 1) / baud_;
+}
+
+std::uint64_t UsbBridge::nextByteUs(const Instrument& instrument) const {
+    const auto& output = instrument.output();
+    if (output.empty()) {
+        const std::uint64_t next = instrument.nextOutputUs();
+        return next == UINT64_MAX ? next : next + byteUs();
     }
+    return std::max(output.front().readyUs, lineFreeUs_) + byteUs();
+}
+
+void UsbBridge::hold(bool held, std::uint64_t nowUs) {
+    hold(held, asking_, nowUs);
+}
+
+void UsbBridge::hold(bool held, bool asking, std::uint64_t nowUs) {
+    const bool wasFrozen = held_ || !asking_;
     held_ = held;
-    if (!held_) {
+    asking_ = asking;
+    if (wasFrozen && !held_ && asking_) {
         startRun(std::max(nowUs, lineFreeUs_));
         timerStartUs_ = nowUs;
     }
+}
+
+std::uint64_t UsbBridge::lineIdleUs(const Instrument& instrument) const {
+    std::uint64_t at = lineFreeUs_;
+    for (const OutFrame& frame : instrument.output()) {
+        at = std::max(at, frame.readyUs) + (frame.bytes.size() - frame.sent) * byteUs();
+    }
+    return at;
 }
 
 // Byte `index` of the current run is through at the end of its tenth bit.
@@ -153,23 +184,28 @@ void UsbBridge::emit(std::uint64_t atUs, InPacket& out) {
 bool UsbBridge::next(Instrument& instrument, Environment& env, std::uint64_t nowUs, InPacket& out) {
     instrument.advance(env, nowUs);
     const std::uint64_t deadline = timerStartUs_ + std::uint64_t{latencyMs_} * 1000U;
-    const std::uint64_t limit = held_ ? nowUs : std::min(nowUs, deadline);
+    const bool frozen = held_ || !asking_;
+    const std::uint64_t limit = frozen ? nowUs : std::min(nowUs, deadline);
     // Frames come as the line reaches their time, not in one batch up to
     // `nowUs`, so the gateware's FIFO fills as it would.
     instrument.produceDue(env, limit);
-    if (held_) {
+    if (frozen) {
         return false;
     }
     fillFromLine(instrument, env, limit);
+    // A packet goes when it is due and the bus has room for it.
+    std::uint64_t at = UINT64_MAX;
     if (fill_ == packetBytes_ - kPacketStatusBytes) {
-        emit(lineFreeUs_, out);
-        return true;
+        at = std::max(lineFreeUs_, busFreeUs_);
+    } else if (deadline <= nowUs) {
+        at = std::max(deadline, busFreeUs_);
     }
-    if (deadline <= nowUs) {
-        emit(deadline, out);
-        return true;
+    if (at > nowUs) {
+        return false;
     }
-    return false;
+    emit(at, out);
+    busFreeUs_ = at + bus_->packetUs();
+    return true;
 }
 
 } // namespace zef::sim

@@ -4,7 +4,13 @@
 // packets of two status bytes (modem status, line status) and up to
 // packet size - 2 data bytes. A packet goes when it is full; when the latency
 // timer runs out, whatever is waiting goes as a short packet, or the status
-// bytes alone when nothing is. The timer restarts with every packet.
+// bytes alone when nothing is. The timer restarts with every packet. No more
+// packets go than the bus carries (sim/usb_bus.h).
+//
+// While the driver asks for no packets (its receive buffer is full, its IN
+// task stopped, no transfer is in flight) the bridge holds the line, as
+// with flow control: the gateware's frames wait in its FIFO, which drops
+// whole frames when it runs full (sample_frames_overrun).
 //
 // Driven by the clock alone: asked at any times, as often as one likes, the
 // bridge yields the same packets at the same times. Times are microseconds
@@ -14,6 +20,7 @@
 
 #include "sim/environment.h"
 #include "sim/instrument.h"
+#include "sim/usb_bus.h"
 
 #include <array>
 #include <cstddef>
@@ -67,12 +74,15 @@ class UsbBridge {
     // the bridge does not remember when a setting changed.
     void setBaudRate(std::uint32_t baud, std::uint64_t nowUs);
     void setLatencyTimer(std::uint32_t milliseconds, std::uint64_t nowUs);
-    void setPacketSize(std::size_t bytes); // 64 or 512; empties the buffer
+    // 64 (full speed) or 512 (high speed); empties the buffer.
+    void setPacketSize(std::size_t bytes);
     void setCts(bool cts) { cts_ = cts; }
-    // While held (the driver takes no IN packets: bit-bang mode, a stopped
-    // in-task) nothing crosses the line: flow control keeps the gateware's
-    // bytes waiting in the instrument, and no packet is sent.
+    // While held (bit-bang mode: the pins are not the UART) or not asked
+    // for packets, nothing crosses the line: the gateware's bytes wait in
+    // the instrument, and no packet is sent. The line and the latency timer
+    // start again when both end.
     void hold(bool held, std::uint64_t nowUs);
+    void setAsking(bool asking, std::uint64_t nowUs);
 
     // The next packet that the bridge had sent by `nowUs`, oldest first;
     // false when there is none yet. Lets the instrument advance to `nowUs`
@@ -84,6 +94,18 @@ class UsbBridge {
     [[nodiscard]] std::uint32_t latencyMs() const { return latencyMs_; }
     [[nodiscard]] std::size_t packetSize() const { return packetBytes_; }
     [[nodiscard]] bool held() const { return held_; }
+    [[nodiscard]] bool asking() const { return asking_; }
+    [[nodiscard]] const UsbBus& bus() const { return *bus_; }
+    // When the next byte can be through the line (UINT64_MAX: none is
+    // coming), when the latency timer runs out, and one byte's time.
+    [[nodiscard]] std::uint64_t nextByteUs(const Instrument& instrument) const;
+    // When the line has carried every byte queued now (the frames' own
+    // times allowing); after that it idles until the next frame.
+    [[nodiscard]] std::uint64_t lineIdleUs(const Instrument& instrument) const;
+    [[nodiscard]] std::uint64_t latencyDeadlineUs() const {
+        return timerStartUs_ + std::uint64_t{latencyMs_} * 1000U;
+    }
+    [[nodiscard]] std::uint64_t byteUs() const;
     // Data bytes through the line and waiting for their packet.
     [[nodiscard]] std::size_t buffered() const { return fill_; }
     [[nodiscard]] std::uint8_t modemStatus() const {
@@ -95,14 +117,18 @@ class UsbBridge {
     [[nodiscard]] std::uint64_t bytesDoneBy(std::uint64_t timeUs) const;
     void startRun(std::uint64_t atUs);
     void fillFromLine(Instrument& instrument, Environment& env, std::uint64_t limitUs);
+    void hold(bool held, bool asking, std::uint64_t nowUs);
     void frameEnded(const OutFrame& frame, Environment& env);
     void emit(std::uint64_t atUs, InPacket& out);
 
     std::uint32_t baud_ = kPowerOnBaudRate;
     std::uint32_t latencyMs_ = kPowerOnLatencyMs;
     std::size_t packetBytes_ = kFullSpeedPacketBytes;
+    const UsbBus* bus_ = &kFullSpeedBus;
     bool cts_ = false;
     bool held_ = false;
+    bool asking_ = true;
+    std::uint64_t busFreeUs_ = 0; // the bus can take the next packet from here
 
     // The line: bytes go back to back from runStartUs_ while frames wait;
     // runBytes_ of them have gone in this run.

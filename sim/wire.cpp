@@ -1,7 +1,8 @@
 #include "wire.h"
 
 #include "sim/device_frames.h"
-#include "sim/event_signal.h"
+
+#include <algorithm>
 
 namespace zef::sim {
 
@@ -59,50 +60,60 @@ std::size_t transfer(Environment& env, Port& port, std::uint64_t nowUs) {
     return arrived;
 }
 
-void signalReceived(Environment& env, const Port& port) {
-    if (port.event == nullptr || (port.eventMask & d2xx::FT_EVENT_RXCHAR) == 0) {
-        return;
-    }
-    if (signalDriverEvent(port.event)) {
-        ++env.counters.events_signalled;
-    } else {
-        ++env.counters.event_signal_failures;
-    }
-}
-
-void pumpFast(Environment& env, Port& port, std::uint64_t nowUs) {
+// Returns how many batches brought bytes: 0 or 1.
+std::size_t pumpFast(Environment& env, Port& port, std::uint64_t nowUs) {
     Instrument& instrument = port.device->instrument;
     const bool receiving = !port.lines.bitBang && !port.inTaskStopped;
     while (receiving && instrument.streaming() &&
            port.rx.size() + instrument.pendingBytes() < kFastBacklogBytes) {
         instrument.produceNext(env);
     }
-    if (receiving && transfer(env, port, nowUs) > 0) {
-        signalReceived(env, port);
-    }
+    return receiving && transfer(env, port, nowUs) > 0 ? 1U : 0U;
 }
 
 } // namespace
 
-void pump(Environment& env, Port& port, std::uint64_t nowUs) {
+void pump(SimState& state, Port& port, std::uint64_t nowUs) {
     if (port.dead()) {
         return;
     }
+    Environment& env = state.env;
     port.device->instrument.advance(env, nowUs);
+    std::size_t arrived = 0;
     if (env.timing == ZEFSIM_FAST) {
-        pumpFast(env, port, nowUs);
-        return;
+        arrived = pumpFast(env, port, nowUs);
+    } else {
+        port.transfers.setTransferBytes(env.transferBytes);
+        port.transfers.setCapacity(env.receiveCapacity);
+        arrived = port.transfers.advance(port.bridge, port.device->instrument, env, nowUs, port.rx,
+                                         !port.inTaskStopped);
     }
-    port.transfers.setTransferBytes(env.transferBytes);
-    port.transfers.setCapacity(env.receiveCapacity);
-    port.unsignalled +=
-        port.transfers.advance(port.bridge, port.device->instrument, env, nowUs, port.rx);
+    if (arrived > 0) {
+        port.unsignalled += arrived;
+        port.nudgedUs = nowUs;
+        state.changed.notifyAll();
+    }
 }
 
-void signalEvents(Environment& env, Port& port) {
-    for (; port.unsignalled > 0; --port.unsignalled) {
-        signalReceived(env, port);
+constexpr std::uint64_t kNudgeUs = 1000;
+
+bool nudge(const Environment& env, Port& port, std::uint64_t nowUs) {
+    if (port.dead() || env.timing != ZEFSIM_FAST || port.rx.size() == 0 ||
+        nowUs < port.nudgedUs + kNudgeUs) {
+        return false;
     }
+    port.nudgedUs = nowUs;
+    return true;
+}
+
+std::uint64_t quietUntilUs(const Environment& env, const Port& port, std::uint64_t nowUs) {
+    if (port.dead()) {
+        return UINT64_MAX;
+    }
+    if (env.timing != ZEFSIM_REALTIME) {
+        return port.rx.size() > 0 ? std::max(nowUs, port.nudgedUs + kNudgeUs) : UINT64_MAX;
+    }
+    return port.transfers.quietUntilUs(port.bridge, port.device->instrument, nowUs);
 }
 
 void restartReceive(Port& port, std::uint64_t nowUs) {
@@ -111,14 +122,14 @@ void restartReceive(Port& port, std::uint64_t nowUs) {
     port.unsignalled = 0;
 }
 
-void catchUp(Environment& env, Port& port, std::uint64_t nowUs) {
-    if (env.timing != ZEFSIM_FAST) {
-        pump(env, port, nowUs);
+void catchUp(SimState& state, Port& port, std::uint64_t nowUs) {
+    if (state.env.timing != ZEFSIM_FAST) {
+        pump(state, port, nowUs);
     }
 }
 
 void updateReceiveHold(Port& port, std::uint64_t nowUs) {
-    port.bridge.hold(port.lines.bitBang || port.inTaskStopped, nowUs);
+    port.bridge.hold(port.lines.bitBang, nowUs);
 }
 
 } // namespace zef::sim

@@ -41,7 +41,9 @@ enum zefsim_timing {
     ZEFSIM_FAST = 0, /* frames produced as fast as they are read */
     /* the instrument's rate, through a bridge and driver that behave as
      * FTDI's do (zefsim_set_transfer_size); FT_Read waits up to its read
-     * time-out (FT_SetTimeouts, 300 ms until set) for what is not queued */
+     * time-out (FT_SetTimeouts; none until set, and 0 is none) for what is
+     * not queued; bit-bang bytes leave at the baud rate, no faster than a
+     * full-speed bus carries them (1.216 MB/s) */
     ZEFSIM_REALTIME = 1
 };
 
@@ -77,13 +79,16 @@ struct zefsim_counters {
     /* good settings frames that arrived while the gateware was still
      * starting, and were lost */
     uint64_t settings_unheard;
-    /* sample frames the gateware never sent because its output FIFO was
-     * full: the line is slower than the samples (a baud rate below 3 MBd) */
+    /* sample frames the gateware never sent because its output FIFO (64
+     * frames) was full: the line is slower than the samples (a baud rate
+     * below 3 MBd), or the bridge held it for half a second (the driver's
+     * receive buffer full, its IN task stopped) */
     uint64_t sample_frames_overrun;
     /* real time: USB transfers that completed with data bytes, each one
      * registered-event signal */
     uint64_t rx_transfers;
-    /* real time: data bytes lost because the receive buffer was full */
+    /* always 0: the driver asks for no more than its receive buffer holds,
+     * and the bridge holds the line meanwhile (kept for the layout) */
     uint64_t rx_overflow_bytes;
 };
 
@@ -126,8 +131,9 @@ ZEFSIM_API void ZEFSIM_CALL zefsim_set_gateware_startup_ms(uint32_t ms);
  * for it, from the driver's own thread. */
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_transfer_size(uint32_t bytes);
 /* The receive buffer's size in data bytes, 4096 to 64 MiB (4 MiB by
- * default); bytes that find it full are lost and counted as
- * rx_overflow_bytes. */
+ * default). As FTDI's driver does, it asks for no transfer that the buffer
+ * has no room for; the bridge then holds the line, and what the gateware's
+ * FIFO cannot keep meanwhile is lost and counted (sample_frames_overrun). */
 ZEFSIM_API void ZEFSIM_CALL zefsim_set_receive_capacity(uint32_t bytes);
 
 /* Cable pull: calls on the open handle fail with FT_IO_ERROR and the device

@@ -3,6 +3,7 @@
 #include "device_list.h"
 #include "port.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -30,9 +31,11 @@ const std::vector<ListedBridge>& currentList() {
     return listed;
 }
 
-// Open handles; a call holds its port alive, so FT_Close from another
-// thread never frees one under it.
+// Open handles. A call holds its port alive, so FT_Close from another
+// thread never frees one under it; FT_Close waits for the calls on it to
+// end, which a read or write waiting does at once.
 std::mutex portsLock;
+std::condition_variable callEnded;
 std::vector<std::shared_ptr<Port>> ports; // under portsLock
 
 std::shared_ptr<Port> portOf(FT_HANDLE handle) {
@@ -46,8 +49,17 @@ std::shared_ptr<Port> portOf(FT_HANDLE handle) {
 }
 
 template <typename Call> FT_STATUS onPort(FT_HANDLE handle, Call call) {
-    const std::shared_ptr<Port> port = portOf(handle);
-    return port ? call(*port) : FT_INVALID_HANDLE;
+    std::shared_ptr<Port> port = portOf(handle);
+    if (!port) {
+        return FT_INVALID_HANDLE;
+    }
+    const FT_STATUS status = call(*port);
+    {
+        std::lock_guard guard(portsLock);
+        port.reset();
+    }
+    callEnded.notify_all();
+    return status;
 }
 
 FT_STATUS openAt(std::uint32_t location, FT_HANDLE* handle) {
@@ -182,6 +194,8 @@ ZEFD2XX_API FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     return FT_DEVICE_NOT_FOUND;
 }
 
+// Returns with the interface released, so that it can be opened again at
+// once, by this program or another.
 ZEFD2XX_API FT_Close(FT_HANDLE handle) {
     std::shared_ptr<Port> closing;
     {
@@ -194,7 +208,15 @@ ZEFD2XX_API FT_Close(FT_HANDLE handle) {
             }
         }
     }
-    return closing ? FT_OK : FT_INVALID_HANDLE; // the last holder closes it
+    if (!closing) {
+        return FT_INVALID_HANDLE;
+    }
+    closing->close();
+    std::unique_lock lock(portsLock);
+    callEnded.wait(lock, [&] { return closing.use_count() == 1; });
+    lock.unlock();
+    closing.reset();
+    return FT_OK;
 }
 
 ZEFD2XX_API FT_Read(FT_HANDLE handle, void* buffer, DWORD size, DWORD* got) {

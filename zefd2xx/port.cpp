@@ -23,16 +23,18 @@ FT_STATUS Port::open(std::uint32_t location, std::unique_ptr<Port>& port) {
     }
     ftdi_device_list* found = nullptr;
     int opened = 1; // nothing at that location
-    if (ftdi_usb_find_all(ftdi, &found, 0, 0) >= 0) {
-        for (ftdi_device_list* item = found; item != nullptr; item = item->next) {
-            if (locationOf(item->dev) == location) {
-                // Detaches the kernel's ftdi_sio, claims the interface, resets.
-                opened = ftdi_usb_open_dev(ftdi, item->dev);
-                break;
+    for (const FoundBridge& bridge : findBridges(ftdi, found)) {
+        if (bridge.listed.location == location) {
+            // Detaches the kernel's ftdi_sio, claims the channel's interface, resets.
+            opened = ftdi_set_interface(
+                ftdi, static_cast<ftdi_interface>(INTERFACE_A + bridge.interface));
+            if (opened == 0) {
+                opened = ftdi_usb_open_dev(ftdi, bridge.device);
             }
+            break;
         }
-        ftdi_list_free(&found);
     }
+    ftdi_list_free(&found);
     if (opened != 0) {
         ftdi_free(ftdi);
         return opened > 0 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
@@ -88,12 +90,13 @@ FT_STATUS Port::read(void* buffer, DWORD size, DWORD* got) {
     }
     *got = 0;
     std::size_t taken = 0;
-    if (!receiver_->read(static_cast<std::uint8_t*>(buffer), size, readTimeoutMs_.load(), taken) ||
-        gone()) {
-        return FT_IO_ERROR;
-    }
+    const Receiver::ReadEnd end =
+        receiver_->read(static_cast<std::uint8_t*>(buffer), size, readTimeoutMs_.load(), taken);
     *got = static_cast<DWORD>(taken);
-    return FT_OK;
+    if (end == Receiver::ReadEnd::Closed) {
+        return FT_INVALID_HANDLE;
+    }
+    return end == Receiver::ReadEnd::Gone || gone() ? FT_IO_ERROR : FT_OK;
 }
 
 // Returns once the bytes are queued for the bridge, or the write time-out
@@ -107,10 +110,18 @@ FT_STATUS Port::write(const void* buffer, DWORD size, DWORD* written) {
         return FT_IO_ERROR;
     }
     std::size_t queued = 0;
-    const bool fine = transmitter_->write(static_cast<const std::uint8_t*>(buffer), size,
-                                          writeTimeoutMs_.load(), queued);
+    const Transmitter::WriteEnd end = transmitter_->write(static_cast<const std::uint8_t*>(buffer),
+                                                          size, writeTimeoutMs_.load(), queued);
     *written = static_cast<DWORD>(queued);
-    return fine && !gone() ? FT_OK : failed(FT_IO_ERROR);
+    if (end == Transmitter::WriteEnd::Closed) {
+        return FT_INVALID_HANDLE;
+    }
+    return end == Transmitter::WriteEnd::Done && !gone() ? FT_OK : failed(FT_IO_ERROR);
+}
+
+void Port::close() {
+    receiver_->close();
+    transmitter_->close();
 }
 
 FT_STATUS Port::queueStatus(DWORD* rxBytes) {
@@ -235,12 +246,15 @@ FT_STATUS Port::purge(ULONG mask) {
         return gone() ? FT_IO_ERROR : FT_INVALID_PARAMETER;
     }
     if ((mask & FT_PURGE_RX) != 0) {
+        // No transfer is in flight while the chip empties its buffer, and
+        // what those in flight brought goes too.
+        receiver_->beginPurge();
         const FT_STATUS chip =
             request([](ftdi_context* ftdi) { return ftdi_tciflush(ftdi); }, FT_IO_ERROR);
+        receiver_->endPurge();
         if (chip != FT_OK) {
             return chip;
         }
-        receiver_->purge();
     }
     if ((mask & FT_PURGE_TX) != 0) {
         transmitter_->purge();

@@ -47,6 +47,9 @@ class Port {
     FT_STATUS restartInTask();
     FT_STATUS setEventNotification(DWORD mask, void* param);
     FT_STATUS cyclePort();
+    // FT_Close, first step: a read or write waiting returns FT_INVALID_HANDLE
+    // at once. The interface is released when the port is destroyed.
+    void close();
 
   private:
     explicit Port(ftdi_context* ftdi);

@@ -2,15 +2,28 @@
 
 #include "zef/d2xx.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 
 namespace zef::zefd2xx {
 
 namespace {
 
 constexpr auto kStopWait = std::chrono::seconds(2);
-constexpr long kEventSliceUs = 100000; // how soon the event thread notices a stop
+constexpr std::uint64_t kEventSliceUs = 100000; // how soon the event thread notices a stop
+constexpr std::uint64_t kFirstRetryUs = 1000;
+constexpr std::uint64_t kLongestRetryUs = 100000;
+// How long one try to signal waits for a host that holds its event's mutex.
+constexpr long kSignalPatienceNs = 5000000;
+
+std::uint64_t nowUs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
 
 } // namespace
 
@@ -38,12 +51,15 @@ bool Receiver::start() {
     }
     running_.store(true);
     thread_ = std::thread(&Receiver::eventLoop, this);
+    notifier_ = std::thread(&Receiver::notifyLoop, this);
+    pthread_setname_np(thread_.native_handle(), "zefd2xx-usb");
+    pthread_setname_np(notifier_.native_handle(), "zefd2xx-event");
     submitParked();
     return !gone();
 }
 
-// Raises `flag` (stopping_ or paused_), which keeps every transfer that
-// comes back from going out again, and waits for those in flight.
+// Raises `flag`, which keeps every transfer that comes back from going out
+// again, and waits for those in flight.
 void Receiver::land(bool& flag) {
     std::array<libusb_transfer*, kTransfers> flying{};
     {
@@ -77,7 +93,10 @@ void Receiver::stop() {
                 }
             }
         }
+        notifierStop_ = true;
     }
+    owedChanged_.notify_all();
+    notifier_.join();
     running_.store(false);
     libusb_interrupt_event_handler(context_);
     thread_.join();
@@ -91,7 +110,8 @@ void LIBUSB_CALL Receiver::onTransfer(libusb_transfer* transfer) {
 bool Receiver::wanted() const {
     const std::size_t perTransfer =
         static_cast<std::size_t>(kTransferBytes) / packetSize_ * (packetSize_ - 2);
-    return !paused_ && !stopping_ && !gone() && buffer_.room() >= (flying_ + 1) * perTransfer;
+    return !paused_ && !purging_ && !stopping_ && !gone() &&
+           buffer_.room() >= (flying_ + 1) * perTransfer;
 }
 
 void Receiver::completed(libusb_transfer* transfer) {
@@ -102,7 +122,9 @@ void Receiver::completed(libusb_transfer* transfer) {
         for (std::size_t at = 0; at + 2 <= length; at += packetSize_) {
             const std::size_t end = std::min<std::size_t>(at + packetSize_, length);
             status_.store(transfer->buffer[at] | std::uint32_t{transfer->buffer[at + 1]} << 8U);
-            arrived += buffer_.put(transfer->buffer + at + 2, end - at - 2);
+            if (!purging_) {
+                arrived += buffer_.put(transfer->buffer + at + 2, end - at - 2);
+            }
         }
         for (std::size_t i = 0; i < kTransfers; ++i) {
             if (transfers_[i] == transfer) {
@@ -125,10 +147,13 @@ void Receiver::completed(libusb_transfer* transfer) {
             }
             break;
         }
+        if (arrived > 0) {
+            ++owed_;
+        }
     }
     changed_.notify_all();
     if (arrived > 0) {
-        signalEvent();
+        owedChanged_.notify_one();
     }
     submitParked();
 }
@@ -154,65 +179,151 @@ void Receiver::submitParked() {
 
 void Receiver::submit(libusb_transfer* transfer) {
     const int result = libusb_submit_transfer(transfer);
-    if (result == 0) {
-        return;
-    }
     {
         std::lock_guard lock(lock_);
+        if (result == 0) {
+            failingSinceUs_ = 0;
+            retryGapUs_ = 0;
+            return;
+        }
         for (std::size_t i = 0; i < kTransfers; ++i) {
             if (transfers_[i] == transfer) {
                 inFlight_[i] = false;
             }
         }
         --flying_;
-        if (result == LIBUSB_ERROR_NO_DEVICE) {
-            gone_.store(true);
-        }
+        submitFailed(result);
     }
     changed_.notify_all();
 }
 
-void Receiver::signalEvent() {
-    if ((eventMask_.load() & d2xx::FT_EVENT_RXCHAR) == 0) {
+// "No device" is an unplug. Anything else (an I/O error from a failing hub,
+// usbfs out of memory) is tried again later by the event thread, until the
+// stream has had nothing in flight for kRestartLimitUs.
+void Receiver::submitFailed(int result) {
+    if (result == LIBUSB_ERROR_NO_DEVICE) {
+        gone_.store(true);
         return;
     }
-    auto* handle = static_cast<d2xx::EVENT_HANDLE*>(event_.load());
-    if (handle == nullptr) {
+    const std::uint64_t now = nowUs();
+    if (flying_ == 0 && failingSinceUs_ == 0) {
+        failingSinceUs_ = now;
+    }
+    if (failingSinceUs_ != 0 && now - failingSinceUs_ >= kRestartLimitUs) {
+        givenUp_.store(true);
         return;
     }
-    pthread_mutex_lock(&handle->eMutex);
-    pthread_cond_signal(&handle->eCondVar);
-    pthread_mutex_unlock(&handle->eMutex);
+    if (retryAtUs_ == 0) {
+        retryGapUs_ = std::clamp(retryGapUs_ * 2, kFirstRetryUs, kLongestRetryUs);
+        retryAtUs_ = now + retryGapUs_;
+    }
 }
 
 void Receiver::eventLoop() {
     while (running_.load()) {
-        timeval slice{0, kEventSliceUs};
+        std::uint64_t sliceUs = kEventSliceUs;
+        {
+            std::lock_guard lock(lock_);
+            if (retryAtUs_ != 0) {
+                const std::uint64_t now = nowUs();
+                sliceUs = retryAtUs_ > now ? std::min(sliceUs, retryAtUs_ - now) : 0;
+            }
+        }
+        timeval slice{0, static_cast<long>(sliceUs)};
         libusb_handle_events_timeout_completed(context_, &slice, nullptr);
+        bool retry = false;
+        {
+            std::lock_guard lock(lock_);
+            if (retryAtUs_ != 0 && nowUs() >= retryAtUs_) {
+                retryAtUs_ = 0;
+                retry = true;
+            }
+        }
+        if (retry) {
+            submitParked();
+            std::lock_guard lock(lock_);
+            if (retryAtUs_ == 0) {
+                failingSinceUs_ = 0; // nothing was wanted (a full buffer, a pause): no failure
+            }
+        }
     }
 }
 
-bool Receiver::read(std::uint8_t* out, std::size_t n, std::uint32_t timeoutMs, std::size_t& got) {
+void Receiver::notifyLoop() {
+    std::unique_lock lock(lock_);
+    for (;;) {
+        owedChanged_.wait(lock, [this] { return owed_ > 0 || notifierStop_; });
+        if (notifierStop_) {
+            return;
+        }
+        --owed_;
+        lock.unlock();
+        signalEvent();
+        lock.lock();
+    }
+}
+
+// One signal, as a waiter expects it: under the host's mutex. A host that
+// holds it is waited for a few milliseconds at a time, letting a new
+// registration (or a close) through in between.
+void Receiver::signalEvent() {
+    std::unique_lock fence(eventLock_);
+    for (;;) {
+        auto* handle = static_cast<d2xx::EVENT_HANDLE*>(event_);
+        if (handle == nullptr || (eventMask_ & d2xx::FT_EVENT_RXCHAR) == 0) {
+            return;
+        }
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_nsec += kSignalPatienceNs;
+        until.tv_sec += until.tv_nsec / 1000000000L;
+        until.tv_nsec %= 1000000000L;
+        if (pthread_mutex_timedlock(&handle->eMutex, &until) == 0) {
+            pthread_cond_signal(&handle->eCondVar);
+            pthread_mutex_unlock(&handle->eMutex);
+            return;
+        }
+        fence.unlock();
+        {
+            std::unique_lock lock(lock_);
+            if (owedChanged_.wait_for(lock, std::chrono::milliseconds(1),
+                                      [this] { return notifierStop_; })) {
+                return;
+            }
+        }
+        fence.lock();
+    }
+}
+
+Receiver::ReadEnd Receiver::read(std::uint8_t* out, std::size_t n, std::uint32_t timeoutMs,
+                                 std::size_t& got) {
     got = 0;
-    {
-        std::unique_lock lock(lock_);
-        // The reader thread stops filling well before the ring is full.
-        const std::size_t most =
-            kBufferBytes - kTransfers * static_cast<std::size_t>(kTransferBytes);
-        const std::size_t wait = std::min(n, most);
-        const auto ready = [&] { return gone() || buffer_.size() >= wait; };
-        if (timeoutMs == 0) {
-            changed_.wait(lock, ready);
-        } else {
-            changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock lock(lock_);
+    for (;;) {
+        const std::size_t taken = buffer_.take(out + got, n - got);
+        got += taken;
+        if (taken > 0) {
+            lock.unlock();
+            submitParked(); // the room just made may take transfers again
+            lock.lock();
+        }
+        if (got == n) {
+            return ReadEnd::Done;
+        }
+        if (closed_) {
+            return ReadEnd::Closed;
         }
         if (gone()) {
-            return false;
+            return ReadEnd::Gone;
         }
-        got = buffer_.take(out, n);
+        const auto ready = [&] { return closed_ || gone() || buffer_.size() > 0; };
+        if (timeoutMs == 0) {
+            changed_.wait(lock, ready);
+        } else if (!changed_.wait_until(lock, deadline, ready)) {
+            return ReadEnd::Done; // the time-out: what came
+        }
     }
-    submitParked();
-    return true;
 }
 
 std::size_t Receiver::queued() {
@@ -220,10 +331,15 @@ std::size_t Receiver::queued() {
     return buffer_.size();
 }
 
-void Receiver::purge() {
+void Receiver::beginPurge() {
+    land(purging_);
+}
+
+void Receiver::endPurge() {
     {
         std::lock_guard lock(lock_);
         buffer_.clear();
+        purging_ = false;
     }
     submitParked();
 }
@@ -241,8 +357,17 @@ void Receiver::resume() {
 }
 
 void Receiver::setEvent(std::uint32_t mask, void* handle) {
-    event_.store(handle);
-    eventMask_.store(mask);
+    std::lock_guard fence(eventLock_);
+    event_ = handle;
+    eventMask_ = mask;
+}
+
+void Receiver::close() {
+    {
+        std::lock_guard lock(lock_);
+        closed_ = true;
+    }
+    changed_.notify_all();
 }
 
 } // namespace zef::zefd2xx

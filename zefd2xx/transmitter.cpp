@@ -36,25 +36,25 @@ void LIBUSB_CALL Transmitter::onTransfer(libusb_transfer* transfer) {
     static_cast<Transmitter*>(transfer->user_data)->completed(transfer);
 }
 
+// Runs on the receiver's event thread while the destructor may wait on
+// another: the notice goes under the lock, so the condition outlives it.
 void Transmitter::completed(libusb_transfer* transfer) {
-    {
-        std::lock_guard guard(lock_);
-        for (std::size_t i = 0; i < kTransfers; ++i) {
-            if (transfers_[i] == transfer) {
-                inFlight_[i] = false;
-            }
+    std::lock_guard guard(lock_);
+    for (std::size_t i = 0; i < kTransfers; ++i) {
+        if (transfers_[i] == transfer) {
+            inFlight_[i] = false;
         }
-        pending_.fetch_sub(static_cast<std::size_t>(transfer->length));
-        if (transfer->status != LIBUSB_TRANSFER_COMPLETED &&
-            transfer->status != LIBUSB_TRANSFER_CANCELLED) {
-            failed_.store(true);
-        }
+    }
+    pending_.fetch_sub(static_cast<std::size_t>(transfer->length));
+    if (transfer->status != LIBUSB_TRANSFER_COMPLETED &&
+        transfer->status != LIBUSB_TRANSFER_CANCELLED) {
+        failed_.store(true);
     }
     freed_.notify_all();
 }
 
-bool Transmitter::write(const std::uint8_t* bytes, std::size_t n, std::uint32_t timeoutMs,
-                        std::size_t& queued) {
+Transmitter::WriteEnd Transmitter::write(const std::uint8_t* bytes, std::size_t n,
+                                         std::uint32_t timeoutMs, std::size_t& queued) {
     queued = 0;
     std::lock_guard order(writing_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -62,11 +62,14 @@ bool Transmitter::write(const std::uint8_t* bytes, std::size_t n, std::uint32_t 
         libusb_transfer* transfer = nullptr;
         {
             std::unique_lock lock(lock_);
-            const auto free = [this] { return failed() || !inFlight_[next_]; };
+            const auto free = [this] { return closed_ || failed() || !inFlight_[next_]; };
             if (timeoutMs == 0) {
                 freed_.wait(lock, free);
             } else if (!freed_.wait_until(lock, deadline, free)) {
-                return true; // the time-out: FT_OK with what went
+                return WriteEnd::Done; // the time-out: FT_OK with what went
+            }
+            if (closed_) {
+                return WriteEnd::Closed;
             }
             if (failed()) {
                 break;
@@ -92,7 +95,15 @@ bool Transmitter::write(const std::uint8_t* bytes, std::size_t n, std::uint32_t 
         }
         queued += chunk;
     }
-    return !failed();
+    return failed() ? WriteEnd::Failed : WriteEnd::Done;
+}
+
+void Transmitter::close() {
+    {
+        std::lock_guard guard(lock_);
+        closed_ = true;
+    }
+    freed_.notify_all();
 }
 
 void Transmitter::cancelAll() {

@@ -25,10 +25,13 @@ class Transmitter {
     Transmitter& operator=(const Transmitter&) = delete;
 
     bool start();
+    enum class WriteEnd { Done, Failed, Closed };
     // Queues as much of `n` bytes as room allows within `timeoutMs` (0:
-    // without a limit). False once the device is gone or a transfer failed.
-    bool write(const std::uint8_t* bytes, std::size_t n, std::uint32_t timeoutMs,
-               std::size_t& queued);
+    // without a limit). Failed once the device is gone or a transfer failed.
+    WriteEnd write(const std::uint8_t* bytes, std::size_t n, std::uint32_t timeoutMs,
+                   std::size_t& queued);
+    // The handle is closing: a write waiting for room returns Closed.
+    void close();
     // Bytes queued that the bridge has not taken yet.
     [[nodiscard]] std::size_t pending() const { return pending_.load(); }
     // Drops what the bridge has not taken yet.
@@ -54,6 +57,7 @@ class Transmitter {
     std::condition_variable freed_;
     std::array<bool, kTransfers> inFlight_{}; // under lock_
     std::size_t next_ = 0;                    // under lock_: transfers go out in turn
+    bool closed_ = false;                     // under lock_
     std::atomic<std::size_t> pending_{0};
     std::atomic<bool> failed_{false};
 };

@@ -67,6 +67,26 @@ class Mutex {
     void unlock();
 
   private:
+    friend class Condition;
+    alignas(std::max_align_t) unsigned char storage_[64];
+};
+
+// A condition variable for a Mutex: a CONDITION_VARIABLE on Windows, a
+// pthread condition on the monotonic clock on POSIX. Never destroyed, like
+// the Mutex.
+class Condition {
+  public:
+    Condition();
+    Condition(const Condition&) = delete;
+    Condition& operator=(const Condition&) = delete;
+
+    // With `mutex` held: releases it while waiting, at most `timeoutUs`
+    // (rounded up to whole milliseconds on Windows), and holds it again on
+    // return. Wakes may be spurious: the caller tests its condition.
+    void waitFor(Mutex& mutex, std::uint64_t timeoutUs);
+    void notifyAll();
+
+  private:
     alignas(std::max_align_t) unsigned char storage_[64];
 };
 

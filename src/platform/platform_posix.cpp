@@ -32,6 +32,11 @@ pthread_mutex_t* nativeMutex(unsigned char* storage) {
     return std::launder(reinterpret_cast<pthread_mutex_t*>(storage));
 }
 
+pthread_cond_t* nativeCondition(unsigned char* storage) {
+    static_assert(sizeof(pthread_cond_t) <= 64);
+    return std::launder(reinterpret_cast<pthread_cond_t*>(storage));
+}
+
 } // namespace
 
 Library loadLibrary(const char* fileName) {
@@ -153,6 +158,28 @@ void Mutex::lock() {
 }
 void Mutex::unlock() {
     pthread_mutex_unlock(nativeMutex(storage_));
+}
+
+Condition::Condition() : storage_{} {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(nativeCondition(storage_), &attr);
+    pthread_condattr_destroy(&attr);
+}
+
+void Condition::waitFor(Mutex& mutex, std::uint64_t timeoutUs) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const std::uint64_t ns =
+        static_cast<std::uint64_t>(deadline.tv_nsec) + timeoutUs % 1000000U * 1000U;
+    deadline.tv_sec += static_cast<time_t>(timeoutUs / 1000000U + ns / 1000000000U);
+    deadline.tv_nsec = static_cast<long>(ns % 1000000000U);
+    pthread_cond_timedwait(nativeCondition(storage_), nativeMutex(mutex.storage_), &deadline);
+}
+
+void Condition::notifyAll() {
+    pthread_cond_broadcast(nativeCondition(storage_));
 }
 
 void ModulePin::hold() {}

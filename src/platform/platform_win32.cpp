@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 
 namespace zef::platform {
@@ -17,6 +18,11 @@ namespace {
 SRWLOCK* nativeLock(unsigned char* storage) {
     static_assert(sizeof(SRWLOCK) <= 64);
     return std::launder(reinterpret_cast<SRWLOCK*>(storage));
+}
+
+CONDITION_VARIABLE* nativeCondition(unsigned char* storage) {
+    static_assert(sizeof(CONDITION_VARIABLE) <= 64);
+    return std::launder(reinterpret_cast<CONDITION_VARIABLE*>(storage));
 }
 
 // A reference to the module that holds this code (the plug-in, or a test
@@ -112,6 +118,20 @@ void Mutex::lock() {
 }
 void Mutex::unlock() {
     ReleaseSRWLockExclusive(nativeLock(storage_));
+}
+
+Condition::Condition() : storage_{} {
+    InitializeConditionVariable(nativeCondition(storage_));
+}
+
+void Condition::waitFor(Mutex& mutex, std::uint64_t timeoutUs) {
+    const std::uint64_t ms = (timeoutUs + 999U) / 1000U;
+    SleepConditionVariableSRW(nativeCondition(storage_), nativeLock(mutex.storage_),
+                              static_cast<DWORD>(std::min<std::uint64_t>(ms, INFINITE - 1)), 0);
+}
+
+void Condition::notifyAll() {
+    WakeAllConditionVariable(nativeCondition(storage_));
 }
 
 void ModulePin::hold() {

@@ -1,6 +1,6 @@
 // The driver's transfers on their own, on a clock the test sets: when bytes
-// become readable, how many transfers that takes, and that the buffer's
-// overflow is counted and nothing else is lost.
+// become readable, how many transfers that takes, and that a full buffer
+// stops the transfers and loses nothing, the gateware only whole frames.
 #include "clocked_device.h"
 #include "sim/receive_transfers.h"
 
@@ -25,7 +25,7 @@ struct Driver {
     }
     std::size_t advance(std::uint64_t nowUs) {
         const std::size_t n =
-            transfers.advance(device.bridge, device.instrument, device.env, nowUs, buffer);
+            transfers.advance(device.bridge, device.instrument, device.env, nowUs, buffer, true);
         completed += n;
         return n;
     }
@@ -103,19 +103,32 @@ TEST(ReceiveTransfers, FullTransfersOfTheirSizeWhateverThePace) {
     }
 }
 
-// A buffer nobody reads fills to its capacity; the rest of each transfer is
-// lost and counted, and every byte that crossed the line is accounted for.
-TEST(ReceiveTransfers, OverflowIsCountedAndNothingElseIsLost) {
+// A buffer nobody reads fills until it has no room for another transfer;
+// what it holds is the stream from its start, whole, every byte that
+// crossed the line is accounted for, and the gateware drops whole frames
+// once its FIFO is full. Read, the buffer takes transfers again.
+TEST(ReceiveTransfers, FullBufferStopsTheTransfersAndLosesNothing) {
     for (const std::size_t capacity : {kMinReceiveCapacity, std::size_t{100000}}) {
         Driver d(kDefaultTransferBytes, capacity);
-        d.advance(kStart + 1000000);
+        d.advance(kStart + 2000000);
         const zefsim_counters& c = d.device.env.counters;
         EXPECT_LE(d.buffer.size(), capacity);
-        EXPECT_GT(d.buffer.size(), capacity - 64 * 62);
-        EXPECT_GT(c.rx_overflow_bytes, 0U);
-        EXPECT_EQ(d.buffer.size() + c.rx_overflow_bytes + d.transfers.pendingBytes() +
-                      d.device.bridge.buffered(),
+        EXPECT_GT(d.buffer.size() + 64 * 62, capacity);
+        EXPECT_GT(c.sample_frames_overrun, 0U);
+        EXPECT_EQ(d.buffer.size() + d.transfers.pendingBytes() + d.device.bridge.buffered(),
                   c.bytes_sent);
+        const Bytes held = d.takeAll();
+        std::int64_t expected = 0;
+        for (const Frame& f : splitFrames(held)) {
+            ASSERT_TRUE(f.crcGood) << capacity;
+            if (f.type != kStatusType) {
+                ASSERT_EQ(patternFrameNumber(f.body.data()), expected++);
+            }
+        }
+        d.advance(kStart + 2000000); // the room made now asks again
+        d.advance(kStart + 2100000);
+        EXPECT_GT(d.buffer.size(), std::min<std::size_t>(capacity - 64 * 62, 20000))
+            << "taking transfers again";
     }
 }
 

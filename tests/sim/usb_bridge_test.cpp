@@ -217,6 +217,58 @@ TEST(UsbBridge, HeldBridgeSendsNothingAndLosesNothing) {
     EXPECT_GE(expected, 8);
 }
 
+// Not asked for packets, the bridge holds the line: the gateware's FIFO
+// keeps 64 frames and drops whole frames after them, counted; asked again,
+// the bridge sends what follows (the FIFO drains in about 4 s), every frame
+// intact and the dropped ones missing, exactly.
+TEST(UsbBridge, BridgeNotAskedHoldsTheLineAndTheGatewareDropsWholeFrames) {
+    Device d;
+    start(d);
+    auto packets = collect(d, kStart + 20000);
+    d.bridge.setAsking(false, kStart + 20000);
+    EXPECT_TRUE(collect(d, kStart + 800000).empty());
+    const zefsim_counters& c = d.env.counters;
+    EXPECT_GT(c.sample_frames_overrun, 0U);
+    d.bridge.setAsking(true, kStart + 800000);
+    const auto after = collect(d, kStart + 5500000);
+    packets.insert(packets.end(), after.begin(), after.end());
+    const Bytes data = dataOf(packets);
+    EXPECT_EQ(data.size() + d.bridge.buffered(), c.bytes_sent);
+    std::int64_t last = -1;
+    std::uint64_t skipped = 0;
+    for (const Frame& f : splitFrames(data)) {
+        ASSERT_TRUE(f.crcGood);
+        if (f.type != kStatusType) {
+            const std::int64_t n = patternFrameNumber(f.body.data());
+            skipped += static_cast<std::uint64_t>(n - last - 1);
+            last = n;
+        }
+    }
+    EXPECT_EQ(skipped, c.sample_frames_overrun);
+    EXPECT_GE(last, 120);
+}
+
+// However fast the line, no more packets go than the bus carries: 19 of 64
+// bytes per 1 ms frame at full speed, 13 of 512 per 125 us at high speed.
+TEST(UsbBridge, PacketsGoNoFasterThanTheBusCarries) {
+    for (const std::size_t packetBytes : {kFullSpeedPacketBytes, kHighSpeedPacketBytes}) {
+        Device d;
+        d.bridge.setPacketSize(packetBytes);
+        start(d, 100000000); // a line far faster than any bus
+        std::vector<InPacket> packets;
+        for (int i = 0; i < 10; ++i) { // a stream of frames waiting at once
+            d.instrument.produceNext(d.env, kStart);
+        }
+        packets = collect(d, kStart + 20000);
+        const UsbBus& bus = packetBytes == kFullSpeedPacketBytes ? kFullSpeedBus : kHighSpeedBus;
+        ASSERT_GT(packets.size(), bus.packetsPerFrame * 2);
+        for (std::size_t i = bus.packetsPerFrame; i < packets.size(); ++i) {
+            EXPECT_GE(packets[i].timeUs - packets[i - bus.packetsPerFrame].timeUs, bus.frameUs - 1)
+                << packetBytes << ", packet " << i;
+        }
+    }
+}
+
 TEST(UsbBridge, LineFaultsAreCountedPerByte) {
     Device d;
     d.env.faults.dropRate = 0.01;

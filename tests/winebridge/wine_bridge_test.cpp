@@ -263,7 +263,7 @@ TEST_F(WineBridge, ZefHostRecordsTenSecondsWithTheGatewareAndSettingsOnTheWire) 
     ASSERT_EQ(samples.size(), 651040U);
     EXPECT_LT(worstPhaseStep(samples, 1000.0), 0.2) << "no block lost or damaged";
 
-    const WireLog wire = zef418.with([](Ft232rBridge& bridge) { return bridge.wire(); });
+    const WireLog wire = zef418.with([](BridgeChannel& bridge) { return bridge.wire(); });
     EXPECT_TRUE(wire.bitBang == expectedBitBang())
         << wire.bitBang.size() << " bit-bang bytes on the wire, " << expectedBitBang().size()
         << " expected";
@@ -275,12 +275,12 @@ TEST_F(WineBridge, ZefHostRecordsTenSecondsWithTheGatewareAndSettingsOnTheWire) 
 // The host calls nothing after StartHW: the plug-in reopens the replugged
 // instrument through the bridge by itself, loads it and streams on.
 TEST_F(WineBridge, TheStreamResumesAfterAnUnplugAndAReplug) {
-    EmulatedBridge& zef418 = bed.plug(1, 2, "ZEF418");
+    EmulatedBridge& zef418 = bed.plug(1, 2, "ZEF418", kFt232h); // high speed: a short load
     const auto client = run("bridge_client.exe", {"stream"});
     ASSERT_NE(client->waitForLine("streaming", kRunLimit), "") << client->output();
     bed.remove(zef418);
     ASSERT_NE(client->waitForLine("stalled", kRunLimit), "") << client->output();
-    bed.plug(1, 2, "ZEF418");
+    bed.plug(1, 2, "ZEF418", kFt232h);
     EXPECT_NE(client->waitForLine("resumed", kRunLimit), "") << client->output();
     EXPECT_EQ(client->finish(kRunLimit), 0) << client->output() << client->errors();
 }

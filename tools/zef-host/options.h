@@ -21,8 +21,8 @@ struct HostOptions {
     std::string output;                       // empty: no recording, summary only
     OutputFormat format = OutputFormat::None; // None: from the file name
     bool quiet = false;
-    std::string summaryJson; // file for the machine-readable summary, "-" stdout
-    double noSampleTimeout = 5.0;
+    std::string summaryJson;       // file for the machine-readable summary, "-" stdout
+    double noSampleTimeout = 10.0; // a full-speed bridge needs 4.4 s for the gateware alone
 
     DriverChoice driver = DriverChoice::Auto;
     std::string simLibrary; // empty: the simulator built beside the program

@@ -161,6 +161,9 @@ void collectCounters(RunSummary& summary, const Recording& recording,
     summary.samplesDropped = counters.pairsDropped.load();
     summary.oddBlocks = counters.oddBlocks.load();
     summary.effectiveRate = effectiveRate(counters);
+    const std::uint64_t firstUs = counters.firstBlockUs.load(std::memory_order_relaxed);
+    summary.firstBlockSeconds =
+        firstUs > summary.initUs ? static_cast<double>(firstUs - summary.initUs) / 1e6 : 0.0;
     summary.peak = spectrum.peak();
     if (sim != nullptr) {
         summary.simulator = simulatorCounters(sim->counters());

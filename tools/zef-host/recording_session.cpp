@@ -105,6 +105,7 @@ bool startPlugin(const ExtioExports& call, const HostOptions& options, const Ses
     char name[256] = {};
     char model[256] = {};
     int type = 0;
+    summary.initUs = platform::nowMicroseconds();
     const bool initialised = call.InitHW(name, model, &type);
     name[sizeof name - 1] = '\0';
     model[sizeof model - 1] = '\0';

@@ -35,6 +35,10 @@ void printSummary(std::FILE* out, const RunSummary& s) {
     std::fprintf(out, "  delivered      %llu pairs in %llu blocks, effective rate %.1f S/s\n",
                  static_cast<unsigned long long>(s.samplesDelivered),
                  static_cast<unsigned long long>(s.blocks), s.effectiveRate);
+    if (s.firstBlockSeconds > 0.0) {
+        std::fprintf(out, "  first block    %.2f s after InitHW (the gateware's load and start)\n",
+                     s.firstBlockSeconds);
+    }
     if (s.samplesDropped != 0 || s.oddBlocks != 0) {
         std::fprintf(out, "  lost           %llu pairs (writer behind), %llu odd-sized blocks\n",
                      static_cast<unsigned long long>(s.samplesDropped),
@@ -83,6 +87,7 @@ nlohmann::ordered_json summaryJson(const RunSummary& s) {
     j["odd_blocks"] = s.oddBlocks;
     j["seconds"] = recordedSeconds(s);
     j["effective_rate"] = s.effectiveRate;
+    j["first_block_seconds"] = s.firstBlockSeconds;
     if (s.peak) {
         j["peak_offset_hz"] = s.peak->offsetHz;
         j["peak_level_dbfs"] = s.peak->levelDbfs;

@@ -40,7 +40,9 @@ struct RunSummary {
     std::uint64_t samplesDropped = 0;   // lost because the writer fell behind
     std::uint64_t blocks = 0;
     std::uint64_t oddBlocks = 0;
-    double effectiveRate = 0.0; // pairs per second as the callback saw them
+    double effectiveRate = 0.0;     // pairs per second as the callback saw them
+    std::uint64_t initUs = 0;       // when InitHW was called (platform::nowMicroseconds)
+    double firstBlockSeconds = 0.0; // from InitHW to the first block: the gateware's load, mostly
     std::optional<SpectralPeak> peak;
     StopReason stoppedBy = StopReason::Limit;
     std::vector<std::pair<std::string, std::uint64_t>> simulator; // counters, when in use

@@ -1,10 +1,12 @@
-// An FT232R-like bridge in front of the simulated ZEF418, as the USB bus sees
-// it: FTDI's vendor requests, bulk-OUT bytes to the simulator's instrument
-// model (UART or bit-bang, at the rate the baud rate sets), and bulk-IN
-// packets from the simulator's clock-driven bridge unit (sim/usb_bridge.h).
-// It also keeps what crossed the wire, for the tests. Not thread-safe: its
-// owner locks.
+// One channel of an emulated FTDI bridge in front of a simulated ZEF418, as
+// the USB bus sees it: FTDI's vendor requests, bulk-OUT bytes to the
+// simulator's instrument model (UART or bit-bang, at the rate the baud rate
+// sets and no faster than the bus carries them), and bulk-IN packets from
+// the simulator's clock-driven bridge unit (sim/usb_bridge.h). It also keeps
+// what crossed the wire, for the tests. Not thread-safe: its owner locks.
 #pragma once
+
+#include "bridge_model.h"
 
 #include "sim/bridge_lines.h"
 #include "sim/environment.h"
@@ -31,11 +33,13 @@ struct WireLog {
     std::vector<std::uint8_t> uart;    // bulk-OUT bytes in the normal mode
     std::vector<std::uint8_t> bitBang; // bulk-OUT bytes in bit-bang mode
     std::size_t inTransfers = 0;       // completed bulk-IN transfers
+    std::size_t inTransfersWithData = 0;
 };
 
-class Ft232rBridge {
+class BridgeChannel {
   public:
-    Ft232rBridge(std::string product, std::string serial, std::uint64_t nowUs);
+    BridgeChannel(const BridgeModel& model, std::string product, std::string serial,
+                  std::uint64_t nowUs);
 
     // Answers a control request: the bytes it put in `data` (device to
     // host), 0 for a request that carries none, -1 to stall.
@@ -48,9 +52,12 @@ class Ft232rBridge {
     // packet).
     bool fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
                 std::uint64_t nowUs);
-    // Whether the host asks for IN packets at all (a transfer waits); in
-    // bit-bang mode the bridge sends none either.
+    // Whether the host asks for IN packets at all (a transfer waits). While
+    // it does not, the bridge holds the line, and the gateware drops whole
+    // frames once its FIFO is full (sample_frames_overrun).
     void hostAsking(bool asking, std::uint64_t nowUs);
+    // The gateware's clock runs on to `nowUs` while nobody asks.
+    void idle(std::uint64_t nowUs);
 
     [[nodiscard]] const std::string& product() const { return product_; }
     [[nodiscard]] const std::string& serial() const { return serial_; }
@@ -63,6 +70,7 @@ class Ft232rBridge {
     int standard(const ControlSetup& setup, std::uint8_t* data);
     void vendor(const ControlSetup& setup, std::uint64_t nowUs);
 
+    const BridgeModel& model_;
     std::string product_;
     std::string serial_;
     sim::Environment env_;
@@ -70,11 +78,7 @@ class Ft232rBridge {
     sim::BridgeLines lines_;
     sim::UsbBridge usb_;
     WireLog wire_;
-    bool asking_ = false;
     std::uint64_t txBusyUntilUs_ = 0;
 };
-
-// The FT232R's descriptors: device, then its one configuration.
-std::vector<std::uint8_t> ft232rDescriptors();
 
 } // namespace zef::usbtest

@@ -1,4 +1,4 @@
-#include "ft232r_bridge.h"
+#include "bridge_channel.h"
 
 #include <algorithm>
 #include <array>
@@ -26,18 +26,24 @@ enum : std::uint8_t {
 constexpr std::uint8_t kGetDescriptor = 0x06;
 constexpr std::uint8_t kStringDescriptor = 3;
 constexpr std::uint32_t kBaseClock = 3000000;
+constexpr std::uint32_t kHighClock = 12000000; // the H parts' 120 MHz, divided by 10
 constexpr std::uint64_t kTxBufferBytes = 128;
 
-// The FT232R's divisor: 14 bits of integer part, a three-bit eighth code in
-// value bits 14-15 and index bit 0; 0 and 1 stand for 3 and 2 MBd.
-std::uint32_t decodeBaud(std::uint16_t value, std::uint16_t index) {
+// The divisor: 14 bits of integer part and a three-bit eighth code in value
+// bits 14-15 and bit 16 of the whole; 0 and 1 stand for the base clock and
+// two thirds of it. The FT232R takes bit 16 from index bit 0; the H parts,
+// whose index low byte names the channel, from index bit 8, and their bit
+// 9 switches to the 12 MHz clock.
+std::uint32_t decodeBaud(std::uint16_t value, std::uint16_t index, bool highSpeed) {
     static constexpr std::array<std::uint32_t, 8> kEighths = {0, 4, 2, 1, 3, 5, 6, 7};
+    const std::uint32_t high = highSpeed ? (index >> 8U) & 1U : index & 1U;
+    const std::uint32_t base = highSpeed && (index & 0x0200U) != 0 ? kHighClock : kBaseClock;
     const std::uint32_t whole = value & 0x3FFFU;
-    const std::uint32_t code = (value >> 14U) | ((index & 1U) << 2U);
+    const std::uint32_t code = (value >> 14U) | (high << 2U);
     if (code == 0 && whole <= 1) {
-        return whole == 0 ? kBaseClock : 2000000;
+        return whole == 0 ? base : base * 2U / 3U;
     }
-    return kBaseClock * 8U / (whole * 8U + kEighths[code]);
+    return base * 8U / (whole * 8U + kEighths[code]);
 }
 
 std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
@@ -52,30 +58,21 @@ std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
 
 } // namespace
 
-std::vector<std::uint8_t> ft232rDescriptors() {
-    return {
-        18,   1,    0x00, 0x02, 0,    0,    0,    8,    0x03,
-        0x04, 0x01, 0x60, 0x00, 0x06, 1,    2,    3,    1,  // device
-        9,    2,    32,   0,    1,    1,    0,    0xA0, 45, // config
-        9,    4,    0,    0,    2,    0xFF, 0xFF, 0xFF, 2,  // interface
-        7,    5,    0x81, 2,    64,   0,    0,              // bulk IN
-        7,    5,    0x02, 2,    64,   0,    0,              // bulk OUT
-    };
-}
-
-Ft232rBridge::Ft232rBridge(std::string product, std::string serial, std::uint64_t nowUs)
-    : product_(std::move(product)), serial_(std::move(serial)) {
+BridgeChannel::BridgeChannel(const BridgeModel& model, std::string product, std::string serial,
+                             std::uint64_t nowUs)
+    : model_(model), product_(std::move(product)), serial_(std::move(serial)) {
     env_.timing = ZEFSIM_REALTIME;
     env_.signal.kind = ZEFSIM_SIGNAL;
     env_.signal.carrierHz = 1000.0;
     env_.signal.amplitude = 8000.0;
     env_.signal.followsLo = true;
     instrument_.attach(nowUs);
+    usb_.setPacketSize(model.bus->packetBytes);
     usb_.restart(nowUs);
-    usb_.hold(true, nowUs);
+    usb_.setAsking(false, nowUs);
 }
 
-int Ft232rBridge::standard(const ControlSetup& setup, std::uint8_t* data) {
+int BridgeChannel::standard(const ControlSetup& setup, std::uint8_t* data) {
     if (setup.request != kGetDescriptor || (setup.value >> 8U) != kStringDescriptor) {
         return -1;
     }
@@ -101,7 +98,7 @@ int Ft232rBridge::standard(const ControlSetup& setup, std::uint8_t* data) {
     return static_cast<int>(n);
 }
 
-void Ft232rBridge::vendor(const ControlSetup& setup, std::uint64_t nowUs) {
+void BridgeChannel::vendor(const ControlSetup& setup, std::uint64_t nowUs) {
     switch (setup.request) {
     case kReset:
         if (setup.value == 0 || setup.value == 2) { // reset, or (libftdi's tciflush) the IN side
@@ -109,7 +106,7 @@ void Ft232rBridge::vendor(const ControlSetup& setup, std::uint64_t nowUs) {
         }
         break;
     case kSetBaudRate:
-        usb_.setBaudRate(decodeBaud(setup.value, setup.index), nowUs);
+        usb_.setBaudRate(decodeBaud(setup.value, setup.index, model_.bus->packetBytes > 64), nowUs);
         break;
     case kSetLatency:
         usb_.setLatencyTimer(std::max<std::uint32_t>(setup.value & 0xFFU, 1), nowUs);
@@ -117,14 +114,14 @@ void Ft232rBridge::vendor(const ControlSetup& setup, std::uint64_t nowUs) {
     case kSetBitMode:
         lines_.setBitMode(instrument_, env_, static_cast<std::uint8_t>(setup.value & 0xFFU),
                           static_cast<std::uint8_t>(setup.value >> 8U));
-        hostAsking(asking_, nowUs);
+        usb_.hold(lines_.bitBang, nowUs);
         break;
     default: // modem and flow control, data format, event and error characters
         break;
     }
 }
 
-int Ft232rBridge::control(const ControlSetup& setup, std::uint8_t* data, std::uint64_t nowUs) {
+int BridgeChannel::control(const ControlSetup& setup, std::uint8_t* data, std::uint64_t nowUs) {
     if ((setup.requestType & 0x60U) != 0x40U) {
         return standard(setup, data);
     }
@@ -152,28 +149,33 @@ int Ft232rBridge::control(const ControlSetup& setup, std::uint8_t* data, std::ui
     }
 }
 
-std::uint64_t Ft232rBridge::bulkOut(const std::uint8_t* bytes, std::size_t n, std::uint64_t nowUs) {
+std::uint64_t BridgeChannel::bulkOut(const std::uint8_t* bytes, std::size_t n,
+                                     std::uint64_t nowUs) {
     (lines_.bitBang ? wire_.bitBang : wire_.uart)
         .insert(lines_.bitBang ? wire_.bitBang.end() : wire_.uart.end(), bytes, bytes + n);
     lines_.write(instrument_, env_, bytes, n, nowUs);
-    // A bit-bang byte takes one baud period, a UART byte ten.
-    const std::uint64_t perSecond =
-        lines_.bitBang ? usb_.baudRate() : usb_.baudRate() / sim::kBitsPerByte;
+    // A bit-bang byte takes one baud period, a UART byte ten; neither goes
+    // faster than the bus brings them.
+    const std::uint64_t perSecond = sim::pacedBytesPerSecond(
+        *model_.bus, lines_.bitBang ? usb_.baudRate() : usb_.baudRate() / sim::kBitsPerByte);
     txBusyUntilUs_ = std::max(txBusyUntilUs_, nowUs) + n * 1000000U / perSecond;
     const std::uint64_t buffered = kTxBufferBytes * 1000000U / perSecond;
     return txBusyUntilUs_ > nowUs + buffered ? txBusyUntilUs_ - buffered : nowUs;
 }
 
-void Ft232rBridge::hostAsking(bool asking, std::uint64_t nowUs) {
-    asking_ = asking;
-    const bool held = !asking || lines_.bitBang;
-    if (held != usb_.held()) {
-        usb_.hold(held, nowUs);
+void BridgeChannel::hostAsking(bool asking, std::uint64_t nowUs) {
+    if (asking != usb_.asking()) {
+        usb_.setAsking(asking, nowUs);
     }
 }
 
-bool Ft232rBridge::fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
-                          std::uint64_t nowUs) {
+void BridgeChannel::idle(std::uint64_t nowUs) {
+    sim::InPacket packet;
+    usb_.next(instrument_, env_, nowUs, packet);
+}
+
+bool BridgeChannel::fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
+                           std::uint64_t nowUs) {
     sim::InPacket packet;
     while (length + usb_.packetSize() <= capacity) {
         if (!usb_.next(instrument_, env_, nowUs, packet)) {
@@ -186,6 +188,12 @@ bool Ft232rBridge::fillIn(std::uint8_t* buffer, std::size_t capacity, std::size_
         }
     }
     ++wire_.inTransfers;
+    for (std::size_t at = 0; at < length; at += usb_.packetSize()) {
+        if (std::min(usb_.packetSize(), length - at) > sim::kPacketStatusBytes) {
+            ++wire_.inTransfersWithData;
+            break;
+        }
+    }
     return true;
 }
 
