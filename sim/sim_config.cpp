@@ -258,7 +258,14 @@ std::string apply(SimConfig& config, std::string_view key, std::string_view valu
         config.faults.emplace_back(fault.fault, *parsed);
         return {};
     }
-    return "unknown setting \"" + std::string(key) + "\"";
+    // A hostile file must not reach the terminal with control sequences.
+    std::string shown(key);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return "unknown setting \"" + shown + "\"";
 }
 
 } // namespace

@@ -80,6 +80,7 @@ TEST(SimConfigFile, BadLinesAreNamedAndSkipped) {
         const char* problem;
     } cases[] = {
         {"carier = +1000", "unknown setting \"carier\""},
+        {"\x1b[2Jx = 1", "unknown setting \"?[2Jx\""},
         {"timing realtime", "expected key = value"},
         {"timing = slow", "expected realtime or fast"},
         {"amplitude = 40000", "expected counts from 0 to 32767"},
