@@ -66,7 +66,9 @@ TEST(HostWithSimulator, WavOfACarrierShowsItsOffset) {
     EXPECT_EQ(wav.pairs(), summary["samples"].get<std::uint64_t>());
     EXPECT_EQ(summary["plugin_name"], "ZEF418 v3.02");
     EXPECT_NEAR(summary["peak_offset_hz"].get<double>(), -1500.0, 2.0);
-    EXPECT_NEAR(summary["effective_rate"].get<double>(), 65104.0, 650.0);
+    // Taken from the first block's arrival to the last's over one second: a
+    // worker woken late at either end moves it by a few milliseconds' worth.
+    EXPECT_NEAR(summary["effective_rate"].get<double>(), 65104.0, 2000.0);
     EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(strongest peak -1(499|500)\.\d Hz)")))
         << run.out;
 }
