@@ -81,67 +81,12 @@ void EmulatedBridge::unplug() {
                 }
             }
         }
+        for (; !held_.empty(); held_.pop_front()) {
+            complete(held_.front(), -ESHUTDOWN);
+        }
         answerReaps(platform::nowMicroseconds());
     }
     umockdev_testbed_remove_device(testbed_, ("/sys" + sysfsPath_).c_str());
-}
-
-std::size_t EmulatedBridge::claims() const {
-    std::lock_guard guard(lock_);
-    return claims_;
-}
-
-bool EmulatedBridge::claimed(unsigned interface) const {
-    std::lock_guard guard(lock_);
-    return std::any_of(claimed_.begin(), claimed_.end(),
-                       [interface](const Claim& c) { return c.interface == interface; });
-}
-
-std::size_t EmulatedBridge::opens() const {
-    std::lock_guard guard(lock_);
-    return opens_;
-}
-
-std::size_t EmulatedBridge::reapCalls() const {
-    std::lock_guard guard(lock_);
-    return reapCalls_;
-}
-
-void EmulatedBridge::refuseInSubmits(int error, std::size_t count) {
-    std::lock_guard guard(lock_);
-    refuseError_ = error;
-    refuseCount_ = count;
-}
-
-void EmulatedBridge::onConnected(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* /*client*/,
-                                 void* self) {
-    auto* bridge = static_cast<EmulatedBridge*>(self);
-    std::lock_guard guard(bridge->lock_);
-    ++bridge->opens_;
-}
-
-// The file closed: the kernel releases what it had claimed and forgets its URBs.
-void EmulatedBridge::onVanished(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
-                                void* self) {
-    auto* bridge = static_cast<EmulatedBridge*>(self);
-    std::lock_guard guard(bridge->lock_);
-    std::erase_if(bridge->claimed_, [client](const Claim& c) { return c.client == client; });
-    const auto drop = [client](std::deque<Urb>& queue) {
-        std::erase_if(queue, [client](const Urb& urb) {
-            if (urb.client != client) {
-                return false;
-            }
-            g_object_unref(urb.buffer);
-            g_object_unref(urb.data);
-            return true;
-        });
-    };
-    for (auto* queues : {&bridge->inPending_, &bridge->outPending_}) {
-        for (std::deque<Urb>& queue : *queues) {
-            drop(queue);
-        }
-    }
-    drop(bridge->done_);
 }
 
 int EmulatedBridge::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
@@ -204,47 +149,19 @@ bool EmulatedBridge::ioctl(UMockdevIoctlClient* client) {
     }
 }
 
-// An interface one open file holds is busy for every other.
-void EmulatedBridge::claim(UMockdevIoctlClient* client, bool release) {
-    UMockdevIoctlData* number =
-        resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(unsigned));
-    unsigned interface = 0;
-    std::memcpy(&interface, number->data, sizeof interface);
-    g_object_unref(number);
-    if (interface >= model_.channels) {
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
-    }
-    const auto mine = [&](const Claim& c) { return c.interface == interface; };
-    const auto held = std::find_if(claimed_.begin(), claimed_.end(), mine);
-    if (release) {
-        if (held != claimed_.end() && held->client == client) {
-            claimed_.erase(held);
-        }
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return;
-    }
-    ++claims_;
-    if (held != claimed_.end() && held->client != client) {
-        umockdev_ioctl_client_complete(client, -1, EBUSY);
-        return;
-    }
-    if (held == claimed_.end()) {
-        claimed_.push_back({client, interface});
-    }
-    umockdev_ioctl_client_complete(client, 0, 0);
-}
-
 void EmulatedBridge::submit(UMockdevIoctlClient* client) {
     Urb urb;
     urb.client = client;
     urb.data = resolved(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
     const usbdevfs_urb* fields = fieldsOf(urb.data);
     const bool in = (fields->endpoint & 0x80U) != 0;
-    if (fields->type == USBDEVFS_URB_TYPE_BULK && in && refuseCount_ > 0) {
-        --refuseCount_;
+    const bool control = fields->type == USBDEVFS_URB_TYPE_CONTROL;
+    const UrbFault fault = faults_.next(control ? UrbKind::Control
+                                        : in    ? UrbKind::BulkIn
+                                                : UrbKind::BulkOut);
+    if (fault.submitErrno != 0) {
         g_object_unref(urb.data);
-        umockdev_ioctl_client_complete(client, -1, refuseError_);
+        umockdev_ioctl_client_complete(client, -1, fault.submitErrno);
         return;
     }
     const auto length = static_cast<std::size_t>(std::max(fields->buffer_length, 0));
@@ -252,33 +169,46 @@ void EmulatedBridge::submit(UMockdevIoctlClient* client) {
     usbdevfs_urb* urbFields = fieldsOf(urb.data);
     const std::uint64_t now = platform::nowMicroseconds();
     umockdev_ioctl_client_complete(client, 0, 0);
-    if (urbFields->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
-        const std::uint8_t* setup = urb.buffer->data;
-        ControlSetup request{setup[0], setup[1],
-                             static_cast<std::uint16_t>(setup[2] | setup[3] << 8U),
-                             static_cast<std::uint16_t>(setup[4] | setup[5] << 8U),
-                             static_cast<std::uint16_t>(setup[6] | setup[7] << 8U)};
-        request.length =
-            static_cast<std::uint16_t>(std::min<std::size_t>(request.length, length - 8));
-        // Vendor requests name their channel in the index's low byte: 1 for A.
-        const std::size_t port = request.index & 0xFFU;
-        BridgeChannel& channel = *channels_[std::clamp<std::size_t>(port, 1, model_.channels) - 1];
-        const int answered = channel.control(request, urb.buffer->data + 8, now);
-        urbFields->actual_length =
-            answered < 0 ? 0 : ((request.requestType & 0x80U) != 0 ? answered : request.length);
-        complete(urb, answered < 0 ? -EPIPE : 0);
-        return;
-    }
     const std::size_t channel = channelOfEndpoint(urbFields->endpoint);
-    if (channel >= model_.channels) {
+    if (fault.status != 0 || fault.zeroLength) {
+        complete(urb, fault.status); // nothing crossed the wire
+    } else if (control) {
+        if (faults_.silent()) {
+            held_.push_back(urb);
+        } else {
+            answerControl(urb, now);
+        }
+    } else if (channel >= model_.channels) {
         complete(urb, -EINVAL);
     } else if (!in) {
         urb.dueUs = channels_[channel]->bulkOut(urb.buffer->data, length, now);
         urbFields->actual_length = static_cast<int>(length);
         outPending_[channel].push_back(urb);
     } else {
+        urb.limit = fault.shortIn ? model_.bus->packetBytes : 0;
         inPending_[channel].push_back(urb);
     }
+}
+
+void EmulatedBridge::answerControl(Urb urb, std::uint64_t nowUs) {
+    usbdevfs_urb* fields = fieldsOf(urb.data);
+    const auto length = static_cast<std::size_t>(std::max(fields->buffer_length, 0));
+    if (length < 8) {
+        complete(urb, -EPIPE);
+        return;
+    }
+    const std::uint8_t* setup = urb.buffer->data;
+    ControlSetup request{setup[0], setup[1], static_cast<std::uint16_t>(setup[2] | setup[3] << 8U),
+                         static_cast<std::uint16_t>(setup[4] | setup[5] << 8U),
+                         static_cast<std::uint16_t>(setup[6] | setup[7] << 8U)};
+    request.length = static_cast<std::uint16_t>(std::min<std::size_t>(request.length, length - 8));
+    // Vendor requests name their channel in the index's low byte: 1 for A.
+    const std::size_t port = request.index & 0xFFU;
+    BridgeChannel& channel = *channels_[std::clamp<std::size_t>(port, 1, model_.channels) - 1];
+    const int answered = channel.control(request, urb.buffer->data + 8, nowUs);
+    fields->actual_length =
+        answered < 0 ? 0 : ((request.requestType & 0x80U) != 0 ? answered : request.length);
+    complete(urb, answered < 0 ? -EPIPE : 0);
 }
 
 void EmulatedBridge::discard(UMockdevIoctlClient* client) {
@@ -286,21 +216,30 @@ void EmulatedBridge::discard(UMockdevIoctlClient* client) {
     gulong address = 0;
     std::memcpy(&address, arg->data,
                 std::min<std::size_t>(sizeof address, static_cast<std::size_t>(arg->data_len)));
+    const auto take = [&](std::deque<Urb>& queue) {
+        const auto it = std::find_if(queue.begin(), queue.end(), [&](const Urb& urb) {
+            return urb.client == client && urb.data->client_addr == address;
+        });
+        if (it == queue.end()) {
+            return false;
+        }
+        const Urb urb = *it;
+        queue.erase(it);
+        complete(urb, -ENOENT);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        answerReaps(platform::nowMicroseconds());
+        return true;
+    };
     for (auto* queues : {&inPending_, &outPending_}) {
         for (std::deque<Urb>& queue : *queues) {
-            for (auto it = queue.begin(); it != queue.end(); ++it) {
-                if (it->client == client && it->data->client_addr == address) {
-                    const Urb urb = *it;
-                    queue.erase(it);
-                    complete(urb, -ENOENT);
-                    umockdev_ioctl_client_complete(client, 0, 0);
-                    answerReaps(platform::nowMicroseconds());
-                    return;
-                }
+            if (take(queue)) {
+                return;
             }
         }
     }
-    umockdev_ioctl_client_complete(client, -1, EINVAL);
+    if (!take(held_)) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+    }
 }
 
 void EmulatedBridge::complete(Urb urb, int status) {
@@ -355,8 +294,9 @@ std::uint64_t EmulatedBridge::serveChannel(std::size_t channel, std::uint64_t no
     }
     while (!in.empty()) {
         Urb& urb = in.front();
+        const auto capacity = static_cast<std::size_t>(fieldsOf(urb.data)->buffer_length);
         if (!bridge.fillIn(urb.buffer->data,
-                           static_cast<std::size_t>(fieldsOf(urb.data)->buffer_length), urb.filled,
+                           urb.limit != 0 ? std::min(urb.limit, capacity) : capacity, urb.filled,
                            nowUs)) {
             break;
         }
@@ -371,7 +311,10 @@ void EmulatedBridge::serve() {
     while (!stopping_) {
         const std::uint64_t now = platform::nowMicroseconds();
         std::uint64_t next = now + kServeSliceUs;
-        if (plugged_) {
+        if (plugged_ && !faults_.silent()) {
+            for (; !held_.empty(); held_.pop_front()) {
+                answerControl(held_.front(), now);
+            }
             for (std::size_t channel = 0; channel < channels_.size(); ++channel) {
                 next = std::min(next, serveChannel(channel, now));
             }

@@ -13,12 +13,13 @@
 //    the unplug hands back every URB in flight with -ESHUTDOWN (libusb's
 //    "no device") and fails every later request with ENODEV, as the kernel
 //    does when reaping after a disconnect.
-// Every URB is given back in one place (complete), where faults can be
-// injected per URB.
+// Faults are injected per URB (urb_faults.h) where it is submitted and
+// where it is served.
 #pragma once
 
 #include "bridge_channel.h"
 #include "bridge_model.h"
+#include "urb_faults.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -60,9 +61,15 @@ class EmulatedBridge {
     // Reap calls answered, ever: libusb reaps whenever poll() says so, and
     // the node always polls writable.
     [[nodiscard]] std::size_t reapCalls() const;
-    // Refuses the next `count` bulk-IN submits with `error`, an errno, as a
-    // failing hub (EIO) or usbfs's memory limit (ENOMEM) does.
-    void refuseInSubmits(int error, std::size_t count);
+    // Changes or reads the faults it injects; the server looks again after.
+    template <typename Change> auto faults(Change change) {
+        struct Wake {
+            std::condition_variable& wake;
+            ~Wake() { wake.notify_all(); }
+        } wake{wake_};
+        std::lock_guard guard(lock_);
+        return change(faults_);
+    }
 
   private:
     // An URB goes back to the open file that submitted it: two channels of
@@ -73,6 +80,7 @@ class EmulatedBridge {
         UMockdevIoctlData* buffer = nullptr;
         std::uint64_t dueUs = 0;
         std::size_t filled = 0;
+        std::size_t limit = 0; // a bulk-IN transfer cut short: its length, else 0
     };
     struct Reap {
         UMockdevIoctlClient* client = nullptr;
@@ -91,6 +99,7 @@ class EmulatedBridge {
     void submit(UMockdevIoctlClient* client);                             // under lock_
     void discard(UMockdevIoctlClient* client);                            // under lock_
     void complete(Urb urb, int status);                                   // under lock_
+    void answerControl(Urb urb, std::uint64_t nowUs);                     // under lock_
     void answerReaps(std::uint64_t nowUs);                                // under lock_
     std::uint64_t serveChannel(std::size_t channel, std::uint64_t nowUs); // under lock_
     void serve();
@@ -106,6 +115,7 @@ class EmulatedBridge {
     std::vector<std::unique_ptr<BridgeChannel>> channels_;
     std::vector<std::deque<Urb>> inPending_;  // per channel
     std::vector<std::deque<Urb>> outPending_; // per channel
+    std::deque<Urb> held_;                    // control requests a silent bridge has not answered
     std::deque<Urb> done_;
     std::vector<Reap> reaps_;
     std::vector<Claim> claimed_;
@@ -114,8 +124,7 @@ class EmulatedBridge {
     std::size_t claims_ = 0;
     std::size_t opens_ = 0;
     std::size_t reapCalls_ = 0;
-    int refuseError_ = 0;
-    std::size_t refuseCount_ = 0;
+    UrbFaults faults_;
     std::thread server_;
 };
 

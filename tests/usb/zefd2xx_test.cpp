@@ -265,14 +265,14 @@ TEST_F(OpenDriver, RefusedSubmitsAreRetriedAndAStreamThatCannotRestartIsAnIoErro
         return zef418.with([](BridgeChannel& bridge) { return bridge.wire().inTransfers; });
     };
 
-    zef418.refuseInSubmits(ENOMEM, 40);
+    zef418.faults([](UrbFaults& f) { f.inject(UrbKind::BulkIn, {.submitErrno = ENOMEM}, 40); });
     const std::size_t before = transfers();
     ASSERT_TRUE(
         zef::test::waitUntil([&] { return transfers() > before + 100; }, std::chrono::seconds(5)))
         << "the stream never came back";
     EXPECT_EQ(queue(handle, &count), FT_OK);
 
-    zef418.refuseInSubmits(EIO, SIZE_MAX);
+    zef418.faults([](UrbFaults& f) { f.inject(UrbKind::BulkIn, {.submitErrno = EIO}, SIZE_MAX); });
     const auto refusing = std::chrono::steady_clock::now();
     ASSERT_TRUE(zef::test::waitUntil([&] { return queue(handle, &count) == FT_IO_ERROR; },
                                      std::chrono::seconds(5)));
