@@ -261,9 +261,10 @@ TEST(UsbBridge, PacketsGoNoFasterThanTheBusCarries) {
         }
         packets = collect(d, kStart + 20000);
         const UsbBus& bus = packetBytes == kFullSpeedPacketBytes ? kFullSpeedBus : kHighSpeedBus;
-        ASSERT_GT(packets.size(), bus.packetsPerFrame * 2);
-        for (std::size_t i = bus.packetsPerFrame; i < packets.size(); ++i) {
-            EXPECT_GE(packets[i].timeUs - packets[i - bus.packetsPerFrame].timeUs, bus.frameUs - 1)
+        const auto perFrame = static_cast<std::size_t>(bus.packetsPerFrame);
+        ASSERT_GT(packets.size(), perFrame * 2);
+        for (std::size_t i = perFrame; i < packets.size(); ++i) {
+            EXPECT_GE(packets[i].timeUs - packets[i - perFrame].timeUs, bus.frameUs - 1)
                 << packetBytes << ", packet " << i;
         }
     }
