@@ -21,6 +21,9 @@ class ReceiveBuffer {
     // Takes at most room() bytes; returns how many it took.
     std::size_t put(const std::uint8_t* data, std::size_t n) {
         n = std::min(n, room());
+        if (n == 0) {
+            return 0; // a ring of no bytes has no position to start at
+        }
         std::size_t at = (head_ + size_) % bytes_.size();
         for (std::size_t done = 0; done < n;) {
             const std::size_t chunk = std::min(n - done, bytes_.size() - at);

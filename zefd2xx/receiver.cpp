@@ -1,5 +1,7 @@
 #include "receiver.h"
 
+#include "bulk_in_packets.h"
+
 #include "zef/d2xx.h"
 
 #include <pthread.h>
@@ -29,8 +31,8 @@ std::uint64_t nowUs() {
 
 Receiver::Receiver(libusb_context* context, libusb_device_handle* usb, unsigned char endpoint,
                    unsigned packetSize)
-    : context_(context), usb_(usb), endpoint_(endpoint),
-      packetSize_(packetSize > 2 ? packetSize : 64) {}
+    : context_(context), usb_(usb), endpoint_(endpoint), packetSize_(bulkInPacketSize(packetSize)) {
+}
 
 Receiver::~Receiver() {
     stop();
@@ -108,8 +110,7 @@ void LIBUSB_CALL Receiver::onTransfer(libusb_transfer* transfer) {
 
 // Room for what every transfer in flight may still bring, plus this one.
 bool Receiver::wanted() const {
-    const std::size_t perTransfer =
-        static_cast<std::size_t>(kTransferBytes) / packetSize_ * (packetSize_ - 2);
+    const std::size_t perTransfer = mostPayload(kTransferBytes, packetSize_);
     return !paused_ && !purging_ && !stopping_ && !gone() &&
            buffer_.room() >= (flying_ + 1) * perTransfer;
 }
@@ -118,14 +119,13 @@ void Receiver::completed(libusb_transfer* transfer) {
     std::size_t arrived = 0;
     {
         std::lock_guard lock(lock_);
-        const auto length = static_cast<std::size_t>(std::max(transfer->actual_length, 0));
-        for (std::size_t at = 0; at + 2 <= length; at += packetSize_) {
-            const std::size_t end = std::min<std::size_t>(at + packetSize_, length);
-            status_.store(transfer->buffer[at] | std::uint32_t{transfer->buffer[at + 1]} << 8U);
-            if (!purging_) {
-                arrived += buffer_.put(transfer->buffer + at + 2, end - at - 2);
-            }
+        const UnpackedTransfer unpacked = unpackBulkIn(
+            {transfer->buffer, static_cast<std::size_t>(std::max(transfer->length, 0))},
+            transfer->actual_length, packetSize_, buffer_, !purging_);
+        if (unpacked.status) {
+            status_.store(*unpacked.status);
         }
+        arrived = unpacked.kept; // wanted() kept room for all of it: nothing is lost but to a purge
         for (std::size_t i = 0; i < kTransfers; ++i) {
             if (transfers_[i] == transfer) {
                 inFlight_[i] = false;
