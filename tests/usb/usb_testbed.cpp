@@ -78,9 +78,8 @@ UsbTestbed::~UsbTestbed() {
     g_object_unref(testbed_);
 }
 
-// The device at the end of `ports`: a bridge, or a hub when `model` is null.
-UsbTestbed::Node UsbTestbed::addDevice(std::uint8_t bus, const std::vector<std::uint8_t>& ports,
-                                       const BridgeModel* model, const std::string& product) {
+// Where the device at the end of `ports` goes, with the next free address.
+UsbTestbed::Node UsbTestbed::place(std::uint8_t bus, const std::vector<std::uint8_t>& ports) {
     std::string sysfsPath = "/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(bus);
     for (std::size_t depth = 1; depth <= ports.size(); ++depth) {
         sysfsPath += "/" + sysfsName(bus, ports, depth);
@@ -88,13 +87,18 @@ UsbTestbed::Node UsbTestbed::addDevice(std::uint8_t bus, const std::vector<std::
     const std::uint8_t address = nextAddress_[bus]++;
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", unsigned{bus}, unsigned{address});
+    return {sysfsPath, node, address};
+}
+
+// A bridge there, or a hub when `model` is null.
+void UsbTestbed::add(const Node& node, std::uint8_t bus, const std::vector<std::uint8_t>& ports,
+                     const BridgeModel* model, const std::string& product) {
     GError* error = nullptr;
-    const std::string record = deviceRecord(sysfsPath, node, bus, address, model, product,
-                                            "ZEF" + sysfsName(bus, ports, ports.size()));
+    const std::string record = deviceRecord(node.sysfsPath, node.devnode, bus, node.address, model,
+                                            product, "ZEF" + sysfsName(bus, ports, ports.size()));
     if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &error)) {
         throw std::runtime_error(std::string("umockdev: ") + error->message);
     }
-    return {sysfsPath, node};
 }
 
 EmulatedBridge& UsbTestbed::plug(std::uint8_t bus, const std::vector<std::uint8_t>& ports,
@@ -103,13 +107,16 @@ EmulatedBridge& UsbTestbed::plug(std::uint8_t bus, const std::vector<std::uint8_
         const std::vector<std::uint8_t> hub(ports.begin(),
                                             ports.begin() + static_cast<std::ptrdiff_t>(depth));
         if (hubs_.insert(sysfsName(bus, hub, depth)).second) {
-            addDevice(bus, hub, nullptr, "");
+            add(place(bus, hub), bus, hub, nullptr, "");
         }
     }
-    const Node node = addDevice(bus, ports, &model, product);
+    // The emulation answers before the device shows: a program that scans the
+    // bus meanwhile must never open a node that nothing serves.
+    const Node node = place(bus, ports);
     bridges_.push_back(
         std::make_unique<EmulatedBridge>(testbed_, model, node.sysfsPath, node.devnode, product,
                                          "ZEF" + sysfsName(bus, ports, ports.size())));
+    add(node, bus, ports, &model, product);
     return *bridges_.back();
 }
 

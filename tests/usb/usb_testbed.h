@@ -41,9 +41,11 @@ class UsbTestbed {
     struct Node {
         std::string sysfsPath;
         std::string devnode;
+        std::uint8_t address = 0;
     };
-    Node addDevice(std::uint8_t bus, const std::vector<std::uint8_t>& ports,
-                   const BridgeModel* model, const std::string& product);
+    Node place(std::uint8_t bus, const std::vector<std::uint8_t>& ports);
+    void add(const Node& node, std::uint8_t bus, const std::vector<std::uint8_t>& ports,
+             const BridgeModel* model, const std::string& product);
 
     UMockdevTestbed* testbed_;
     std::vector<std::unique_ptr<EmulatedBridge>> bridges_;
