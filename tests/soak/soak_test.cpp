@@ -2,6 +2,7 @@
 // second thread, stops and starts, and a link that corrupts, drops, splits
 // and fails writes and gets unplugged. Length: ZEF_SOAK_SECONDS (default 8).
 #include "e2e/sim_harness.h"
+#include "soak/soak_length.h"
 
 #include <cstdlib>
 #include <random>
@@ -15,12 +16,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-int soakSeconds() {
-    const char* text = std::getenv("ZEF_SOAK_SECONDS");
-    const int value = text != nullptr ? std::atoi(text) : 0;
-    return value > 0 ? value : 8;
-}
 
 double processCpuSeconds() {
 #if defined(_WIN32)

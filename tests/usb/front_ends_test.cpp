@@ -2,6 +2,7 @@
 // libftdi1 and libusb, against an FT232H-like bridge emulated at usbdevfs:
 // high speed, so the gateware loads at the pins' pace (the full-speed bus's
 // 4.4 s is the wire test's, in zefd2xx_test.cpp).
+#include "carrier_checks.h"
 #include "run_host.h"
 #include "usb_testbed.h"
 
@@ -33,28 +34,6 @@ class FrontEnds : public testing::Test {
     }
     UsbTestbed bed;
 };
-
-std::vector<std::complex<double>> readIq(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::complex<double>> samples;
-    std::int16_t pair[2];
-    while (file.read(reinterpret_cast<char*>(pair), sizeof pair)) {
-        samples.emplace_back(pair[0], pair[1]);
-    }
-    return samples;
-}
-
-// The carrier turns by the same angle from each sample to the next; a lost
-// block of 512 would jump it by 0.86 of a turn.
-double worstPhaseStep(const std::vector<std::complex<double>>& samples, double hz) {
-    const double expected = 2.0 * std::numbers::pi * hz / 65104.0;
-    double worst = 0.0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        const double step = std::arg(samples[i] * std::conj(samples[i - 1]));
-        worst = std::max(worst, std::abs(std::remainder(step - expected, 2.0 * std::numbers::pi)));
-    }
-    return worst;
-}
 
 TEST_F(FrontEnds, ZefHostRecordsFiveSecondsWithTheCarrierAtPlusOneKilohertz) {
     EmulatedBridge& zef418 = bed.plug(1, 2, "ZEF418", kFt232h);

@@ -2,6 +2,7 @@
 // faults, a hanging bridge, replugs, retunes from a second host thread and
 // stop/start cycles. Length: ZEF_SOAK_SECONDS (default 8).
 #include "plugin_on_bridge.h"
+#include "soak/soak_length.h"
 
 #include <cstdio>
 #include <random>
@@ -12,12 +13,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-int soakSeconds() {
-    const char* text = std::getenv("ZEF_SOAK_SECONDS");
-    const int value = text != nullptr ? std::atoi(text) : 0;
-    return value > 0 ? value : 8;
-}
+using test::soakSeconds;
 
 TEST_F(PluginOnBridge, SoakSurvivesUrbFaultsReplugsRetunesAndRestarts) {
     const auto end = std::chrono::steady_clock::now() + seconds(soakSeconds());

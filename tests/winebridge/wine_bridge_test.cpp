@@ -3,6 +3,7 @@
 // libusb, on FT232R-like bridges emulated at usbdevfs (tests/usb/). Built for
 // the word size of the build: the default preset runs the 64-bit Windows
 // programs of the mingw64 build, the linux32 preset the 32-bit ones of mingw32.
+#include "carrier_checks.h"
 #include "usb_testbed.h"
 #include "wine_run.h"
 
@@ -111,28 +112,6 @@ class WineBridge : public testing::Test {
     UsbTestbed bed;
     std::unique_ptr<HostFolder> folder_;
 };
-
-std::vector<std::complex<double>> readIq(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::complex<double>> samples;
-    std::int16_t pair[2];
-    while (file.read(reinterpret_cast<char*>(pair), sizeof pair)) {
-        samples.emplace_back(pair[0], pair[1]);
-    }
-    return samples;
-}
-
-// The carrier turns by the same angle from each sample to the next; a lost
-// block of 512 would jump it by 0.86 of a turn.
-double worstPhaseStep(const std::vector<std::complex<double>>& samples, double hz) {
-    const double expected = 2.0 * std::numbers::pi * hz / 65104.0;
-    double worst = 0.0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        const double step = std::arg(samples[i] * std::conj(samples[i - 1]));
-        worst = std::max(worst, std::abs(std::remainder(step - expected, 2.0 * std::numbers::pi)));
-    }
-    return worst;
-}
 
 // Program pulse, release, the image expanded, the trailer: exactly.
 std::vector<std::uint8_t> expectedBitBang() {
