@@ -240,7 +240,11 @@ TEST_F(WineBridge, ZefHostRecordsTenSecondsWithTheGatewareAndSettingsOnTheWire) 
         << "both ends named";
     const std::vector<std::complex<double>> samples = readIq(folder_->file("rec.raw"));
     ASSERT_EQ(samples.size(), 651040U);
-    EXPECT_LT(worstPhaseStep(samples, 1000.0), 0.2) << "no block lost or damaged";
+    EXPECT_LT(worstPhaseStep(samples, 1000.0), 0.2)
+        << "no block lost or damaged; the gateware dropped " << zef418.with([](BridgeChannel& b) {
+               return b.environment().counters.sample_frames_overrun;
+           })
+        << " frames";
 
     const WireLog wire = zef418.with([](BridgeChannel& bridge) { return bridge.wire(); });
     EXPECT_TRUE(wire.bitBang == expectedBitBang())
