@@ -25,7 +25,8 @@ UrbFault UrbFaults::next(UrbKind kind) {
         ++injected_;
         return plan.fault;
     }
-    if (share_ <= 0.0 || std::uniform_real_distribution<double>(0.0, 1.0)(random_) >= share_) {
+    if (share_ <= 0.0 || kind == UrbKind::BulkOut ||
+        std::uniform_real_distribution<double>(0.0, 1.0)(random_) >= share_) {
         return {};
     }
     ++injected_;
@@ -34,7 +35,7 @@ UrbFault UrbFaults::next(UrbKind kind) {
     if (pick == 0) {
         return {.submitErrno = random_() % 2 == 0 ? ENOMEM : EIO};
     }
-    if (pick <= 2 || kind != UrbKind::BulkIn) {
+    if (pick <= 2 || kind == UrbKind::Control) {
         return {.status = -kErrors[random_() % 4]};
     }
     return pick == 3 ? UrbFault{.shortIn = true} : UrbFault{.zeroLength = true};

@@ -24,7 +24,9 @@ class UrbFaults {
   public:
     // The next `count` URBs of `kind` meet `fault`.
     void inject(UrbKind kind, UrbFault fault, std::size_t count);
-    // Each URB meets one of the faults above with probability `share`.
+    // Each control and bulk-IN URB meets one of the faults above with
+    // probability `share`. Bulk-OUT URBs are spared: the gateware's load is
+    // hundreds of them, and any share would spoil nearly every load.
     void randomly(double share, std::uint32_t seed);
     void calm(); // no more faults, planned or random
     // While silent the bridge answers no URB: they wait until discarded or
