@@ -65,6 +65,7 @@ TEST_F(PluginOnBridge, ADeadLinkIsReopenedWithTheTuningSentAgain) {
     zef::setHWLO(kLo + 1000);
     bridge().faults([](UrbFaults& f) { f.calm(); });
     ASSERT_TRUE(blocksArrive(130, seconds(30))) << "the stream resumes by itself";
+    EXPECT_GT(delivered.restarts.load(), 0U) << "reopened, and the gateware loaded again";
     EXPECT_TRUE(tuningOnTheWire());
     expectSoundBoundary();
 }
