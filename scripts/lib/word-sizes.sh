@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the stages that run Windows or 32-bit Linux programs.
 #
 # Some kernels run no 32-bit x86 program at all (seen on a virtual machine's:
