@@ -32,7 +32,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest and gtest_discover_tests run the test programs under Wine. Debian
+# ctest and gtest_discover_tests run the test programs under Wine, through a
+# launcher that starts again a program Wine ended before it ran. Debian
 # keeps the 64-bit loader out of PATH; the plain `wine` launcher also starts
 # 64-bit programs, one re-exec later.
 if(ZEF_MINGW_TRIPLE MATCHES "^x86_64")
@@ -41,5 +42,5 @@ else()
     find_program(ZEF_WINE NAMES wine)
 endif()
 if(ZEF_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${ZEF_WINE})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test-launcher ${ZEF_WINE})
 endif()
